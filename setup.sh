@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12), builds, and then opens the window or runs every test.
+#   ./setup.sh window   build and open the window
+#   ./setup.sh test     build with warnings as errors and sanitizers, run every test and the
+#                       formatting check
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev libgmock-dev
+          libexpected-dev clang-format fonts-noto-cjk)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends \
+        "${missing[@]}"
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+case "${1:-}" in
+window)
+    install_missing
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPOPURAN_TESTS=OFF
+    cmake --build build -j "$jobs" --target popuran popuran-cli
+    exec build/src/ui/popuran
+    ;;
+test)
+    install_missing
+    cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DPOPURAN_WERROR=ON -DPOPURAN_SANITIZE=ON
+    cmake --build build-test -j "$jobs"
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
+    ctest --test-dir build-test --output-on-failure -j "$jobs"
+    echo "Checking formatting"
+    git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' |
+        xargs -r clang-format --dry-run --Werror
+    ;;
+*)
+    echo "usage: $0 window|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,12 @@
+#include "folder/failure.h"
+
+namespace popuran::folder {
+
+std::string Failure::Describe() const {
+    if (context.empty()) {
+        return code.message();
+    }
+    return context + ": " + code.message();
+}
+
+}  // namespace popuran::folder

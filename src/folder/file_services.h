@@ -1,0 +1,111 @@
+// FileServices: every file-system operation of the work, behind one interface so that tests can
+// make any call fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "folder/failure.h"
+
+namespace popuran::folder {
+
+// Attribute bits, mapped from lstat (links are never followed):
+inline constexpr std::uint32_t kAttrReadOnly = 1;      // owner write bit clear
+inline constexpr std::uint32_t kAttrHidden = 2;        // the name begins with '.'
+inline constexpr std::uint32_t kAttrSystem = 4;        // neither regular file nor directory
+inline constexpr std::uint32_t kAttrDirectory = 16;    // a directory
+inline constexpr std::uint32_t kAttrArchive = 32;      // a regular file
+inline constexpr std::uint32_t kAttrReparsePoint = 1024;  // a symbolic link
+
+struct DirEntry {
+    std::u16string name;  // without folder
+    std::uint32_t attributes = 0;
+};
+
+// True when name matches the wildcard pattern: '*' any run of characters (none, dots
+// included), '?' exactly one, letter case ignored (simple case folding). A pattern ending in
+// ".*" also matches a name without a dot, so "*.*" matches every name.
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name);
+
+// A sequential reader of one open file.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    // Reads up to n bytes; 0 at the end of the file.
+    [[nodiscard]] virtual Result<std::size_t> Read(char* buffer, std::size_t n) = 0;
+};
+
+// The new contents of a file, written to a temporary dot-file in the same folder. Commit puts
+// them in place by rename, with the original's permission bits (and owner and group where
+// allowed). Destroyed without a successful Commit, it removes the temporary file and the
+// original stays as it was.
+class AtomicOutput {
+public:
+    virtual ~AtomicOutput() = default;
+    [[nodiscard]] virtual Result<void> Write(std::string_view bytes) = 0;
+    [[nodiscard]] virtual Result<void> Commit() = 0;
+};
+
+// Paths are texts with '/' separators; they become bytes (Utf8ToText's inverse) only at the
+// system call.
+class FileServices {
+public:
+    virtual ~FileServices() = default;
+
+    // The entries of the folder part of pattern_path (up to its last '/') whose names match the
+    // last component, "." and ".." left out, sorted as a listing on the original system came:
+    // code units compared after ASCII letters are upper-cased, ties by plain code units. A
+    // folder that does not exist (or is not a folder) lists nothing and is no failure.
+    [[nodiscard]] virtual Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) = 0;
+    [[nodiscard]] virtual Result<std::uint32_t> Attributes(std::u16string_view path) = 0;
+    [[nodiscard]] virtual Result<std::int64_t> Length(std::u16string_view path) = 0;
+    // At most max_bytes from the start of the file.
+    [[nodiscard]] virtual Result<std::string> ReadHead(std::u16string_view path,
+                                                       std::size_t max_bytes) = 0;
+    [[nodiscard]] virtual Result<std::string> ReadAll(std::u16string_view path) = 0;
+    [[nodiscard]] virtual Result<std::unique_ptr<InputFile>> OpenInput(
+        std::u16string_view path) = 0;
+    // Starts replacing the contents of an existing file; see AtomicOutput.
+    [[nodiscard]] virtual Result<std::unique_ptr<AtomicOutput>> BeginReplace(
+        std::u16string_view path) = 0;
+    // A byte-for-byte copy of from at to, with from's permission bits. Whatever stands at to (a
+    // file, a link: never followed) is replaced atomically; on failure it stays as it was.
+    [[nodiscard]] virtual Result<void> CopyForBackup(std::u16string_view from,
+                                                     std::u16string_view to) = 0;
+    // Renames within one folder and never over another file. Fails (EINVAL) when new_path lies
+    // in another folder or its name is empty, "." or ".."; fails (EEXIST) when another entry
+    // has the new name. A rename that changes only letter case works also where the file
+    // system ignores case.
+    [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
+                                              std::u16string_view new_path) = 0;
+
+    // Convenience: BeginReplace, one Write, Commit.
+    [[nodiscard]] Result<void> ReplaceContents(std::u16string_view path, std::string_view bytes);
+};
+
+// The real file system, through POSIX calls.
+class PosixFileServices final : public FileServices {
+public:
+    [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
+    [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
+    [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;
+    [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
+                                               std::size_t max_bytes) override;
+    [[nodiscard]] Result<std::string> ReadAll(std::u16string_view path) override;
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override;
+    [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
+        std::u16string_view path) override;
+    [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
+                                             std::u16string_view to) override;
+    [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
+                                      std::u16string_view new_path) override;
+};
+
+// The native bytes of a path (the inverse of Utf8ToText).
+std::string NativePath(std::u16string_view path);
+
+}  // namespace popuran::folder

@@ -1,0 +1,22 @@
+// ProcessFolder and CollectFiles: the run's work on one folder.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "folder/work.h"
+
+namespace popuran::folder {
+
+// Lists the files of the folder of pattern_path whose names match its last component and whose
+// attributes equal `attribute` exactly into state.FileList; in mode 0 names ending in "BAK"
+// (any case) are left out. Returns how many. A listing failure is shown with ShowMessage and
+// gives 0.
+std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute);
+
+// Lists the folder, then hands each non-empty file to the operation of the current mode,
+// showing its path and yielding before each one. Sets state.FileCount. Returns early once a stop
+// is requested. Yields.
+void ProcessFolder(Work& work, std::u16string_view pattern_path);
+
+}  // namespace popuran::folder

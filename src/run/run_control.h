@@ -1,0 +1,36 @@
+// RunControl: the Start/Stop button, the run from end to end, and its summary.
+#pragma once
+
+#include "folder/file_services.h"
+#include "run/run_state.h"
+#include "run/run_view.h"
+
+namespace popuran::run {
+
+// Owns the run state of one window. The window sets State().CurrentMode (only while idle).
+class RunControl {
+public:
+    RunControl(RunView& view, folder::FileServices& files) : view_(view), files_(files) {}
+
+    RunState& State() { return state_; }
+    const RunState& State() const { return state_; }
+
+    // The Start/Stop button: Start when its caption is exactly "開始", else a stop request.
+    // A Start runs the whole batch before it returns. Yields.
+    void CmdRpl_Click();
+    // Sets StopRequested.
+    void RequestStop();
+    // The window is closing during a run: stop at the next safe point and skip the summary.
+    void Abandon();
+    bool Abandoned() const { return abandoned_; }
+
+private:
+    void Start();
+
+    RunView& view_;
+    folder::FileServices& files_;
+    RunState state_;
+    bool abandoned_ = false;
+};
+
+}  // namespace popuran::run

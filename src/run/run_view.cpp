@@ -1,0 +1,18 @@
+#include "run/run_view.h"
+
+namespace popuran::run {
+
+void RunView::ReportChange(const Change&) {}
+
+void RunView::Yield() {
+    if (yield_interval_.count() > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_yield_ < yield_interval_) {
+            return;
+        }
+        last_yield_ = now;
+    }
+    YieldToEvents();
+}
+
+}  // namespace popuran::run

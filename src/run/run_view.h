@@ -1,0 +1,57 @@
+// RunView: what a run needs of the window it runs in.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace popuran::run {
+
+enum class Caption { Window, CmdRpl, LblPath, LblStat };
+enum class CheckBox { ChkSub, ChkBin };
+
+// One change made (or, in a dry run, that would be made) to a file.
+struct Change {
+    std::u16string path;      // the file (mode 0) or its old path (modes 1 to 3)
+    std::u16string new_path;  // modes 1 to 3: the new path; empty in mode 0
+    std::int32_t replaced = 0;  // mode 0: replacements in the file
+};
+
+// Implemented by the window (FrmMain), by the terminal front end and by the tests' FakeView.
+// Boxes are Cbobox(0..3): search text, replacement text, file-name pattern, folder.
+class RunView {
+public:
+    virtual ~RunView() = default;
+
+    virtual std::u16string BoxText(int box) const = 0;
+    virtual void SetBoxText(int box, std::u16string_view text) = 0;
+    virtual bool Checked(CheckBox which) const = 0;
+    virtual std::u16string CaptionText(Caption which) const = 0;
+    virtual void SetCaption(Caption which, std::u16string_view text) = 0;
+    virtual void EnableStartButton(bool enabled) = 0;
+    // Modal; returns when the user has closed the message.
+    virtual void ShowMessage(std::u16string_view text) = 0;
+    virtual void FocusBox(int box) = 0;
+    // Adds the four box texts to their drop-down histories.
+    virtual void RecordHistory() = 0;
+    // Told of every change as it is made; the terminal front end lists them.
+    virtual void ReportChange(const Change& change);
+
+    // Lets pending window events run (a Stop click among them). Calls that come less than
+    // YieldInterval() after the previous real one return at once, so tight loops may call it
+    // freely.
+    void Yield();
+    void SetYieldInterval(std::chrono::nanoseconds interval) { yield_interval_ = interval; }
+    std::chrono::nanoseconds YieldInterval() const { return yield_interval_; }
+
+protected:
+    // Dispatches pending events; may run a Stop click before it returns.
+    virtual void YieldToEvents() = 0;
+
+private:
+    std::chrono::nanoseconds yield_interval_ = std::chrono::milliseconds(10);
+    std::chrono::steady_clock::time_point last_yield_{};
+};
+
+}  // namespace popuran::run
