@@ -1,0 +1,81 @@
+#include "support/fake_view.h"
+
+#include "folder/text_services.h"
+
+namespace popuran::testing {
+
+namespace {
+
+const char16_t* CaptionName(run::Caption which) {
+    switch (which) {
+        case run::Caption::Window:
+            return u"Window";
+        case run::Caption::CmdRpl:
+            return u"CmdRpl";
+        case run::Caption::LblPath:
+            return u"LblPath";
+        case run::Caption::LblStat:
+            return u"LblStat";
+    }
+    return u"?";
+}
+
+}  // namespace
+
+FakeView::FakeView() {
+    SetYieldInterval(std::chrono::nanoseconds(0));
+    captions[run::Caption::CmdRpl] = u"開始";
+    captions[run::Caption::LblStat] = u"バージョン情報";
+    captions[run::Caption::Window] = u"ぽぷらん ： 文字列置換";
+}
+
+std::u16string FakeView::BoxText(int box) const { return boxes.at(static_cast<size_t>(box)); }
+
+void FakeView::SetBoxText(int box, std::u16string_view text) {
+    boxes.at(static_cast<size_t>(box)) = std::u16string(text);
+}
+
+bool FakeView::Checked(run::CheckBox which) const {
+    return which == run::CheckBox::ChkSub ? chk_sub : chk_bin;
+}
+
+std::u16string FakeView::CaptionText(run::Caption which) const {
+    const auto it = captions.find(which);
+    return it == captions.end() ? std::u16string() : it->second;
+}
+
+void FakeView::SetCaption(run::Caption which, std::u16string_view text) {
+    captions[which] = std::u16string(text);
+    caption_log.push_back(std::u16string(CaptionName(which)) + u"=" + std::u16string(text));
+}
+
+void FakeView::EnableStartButton(bool enabled) { start_enabled = enabled; }
+
+void FakeView::ShowMessage(std::u16string_view text) { messages.emplace_back(text); }
+
+void FakeView::FocusBox(int box) { focus.push_back(box); }
+
+void FakeView::RecordHistory() { ++history_calls; }
+
+void FakeView::ReportChange(const run::Change& change) { changes.push_back(change); }
+
+void FakeView::AtYield(int nth, std::function<void()> action) {
+    at_yield_[nth] = std::move(action);
+}
+
+void FakeView::YieldToEvents() {
+    ++yields;
+    if (every_yield_) {
+        every_yield_();
+    }
+    const auto it = at_yield_.find(yields);
+    if (it != at_yield_.end()) {
+        it->second();
+    }
+}
+
+std::string U8(std::u16string_view text) { return folder::TextToUtf8(text); }
+
+std::u16string U16(std::string_view utf8) { return folder::Utf8ToText(utf8); }
+
+}  // namespace popuran::testing

@@ -1,0 +1,59 @@
+// FakeView: a RunView that records what a run does to its window.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run/run_view.h"
+
+namespace popuran::testing {
+
+class FakeView : public run::RunView {
+public:
+    FakeView();
+
+    std::u16string BoxText(int box) const override;
+    void SetBoxText(int box, std::u16string_view text) override;
+    bool Checked(run::CheckBox which) const override;
+    std::u16string CaptionText(run::Caption which) const override;
+    void SetCaption(run::Caption which, std::u16string_view text) override;
+    void EnableStartButton(bool enabled) override;
+    void ShowMessage(std::u16string_view text) override;
+    void FocusBox(int box) override;
+    void RecordHistory() override;
+    void ReportChange(const run::Change& change) override;
+
+    // Runs `action` at the nth real yield (1-based) and at no other.
+    void AtYield(int nth, std::function<void()> action);
+    // Runs `action` at every real yield.
+    void OnEveryYield(std::function<void()> action) { every_yield_ = std::move(action); }
+
+    std::array<std::u16string, 4> boxes;
+    bool chk_sub = false;
+    bool chk_bin = true;
+    std::map<run::Caption, std::u16string> captions;
+    // Every caption set, in order, as "Window=...", "CmdRpl=...", "LblPath=...", "LblStat=...".
+    std::vector<std::u16string> caption_log;
+    bool start_enabled = true;
+    std::vector<std::u16string> messages;
+    std::vector<int> focus;
+    int history_calls = 0;
+    std::vector<run::Change> changes;
+    int yields = 0;
+
+protected:
+    void YieldToEvents() override;
+
+private:
+    std::map<int, std::function<void()>> at_yield_;
+    std::function<void()> every_yield_;
+};
+
+// Text helpers for assertions: UTF-16 <-> UTF-8 for readable failure output.
+std::string U8(std::u16string_view text);
+std::u16string U16(std::string_view utf8);
+
+}  // namespace popuran::testing
