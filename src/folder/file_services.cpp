@@ -1,0 +1,684 @@
+// PosixFileServices: listings, reads, atomic replacement, backups and renames through POSIX calls.
+#include "folder/file_services.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "folder/path_helpers.h"
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+
+namespace {
+
+// --- Descriptors and plain I/O ---------------------------------------------------------------
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Reset(); }
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset() {
+        if (fd_ >= 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    // Closes and reports what close says: on some file systems a failed write surfaces only
+    // here.
+    int CloseChecked() {
+        const int fd = std::exchange(fd_, -1);
+        return fd >= 0 && close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens a file for reading. Links are not followed, and only a regular file is accepted: a
+// fifo would block the open and a device would never end.
+Result<UniqueFd> OpenForReading(const std::string& native) {
+    int fd = -1;
+    do {
+        fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail(errno, native);
+    }
+    UniqueFd file(fd);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return Fail(errno, native);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, native);
+    }
+    return file;
+}
+
+// Reads until n bytes are in or the file ends; returns how many were read.
+Result<std::size_t> ReadFully(int fd, char* buffer, std::size_t n, const std::string& context) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = read(fd, buffer + done, n - done);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(errno, context);
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+Result<void> WriteFully(int fd, std::string_view bytes, const std::string& context) {
+    while (!bytes.empty()) {
+        const ssize_t put = write(fd, bytes.data(), bytes.size());
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(errno, context);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return {};
+}
+
+// --- Paths ------------------------------------------------------------------------------------
+
+// A native path cut after its last '/': the folder keeps the '/', a bare name has folder "".
+struct NativeSplit {
+    std::string folder;
+    std::string name;
+};
+
+NativeSplit SplitNative(const std::string& native) {
+    const auto slash = native.rfind('/');
+    if (slash == std::string::npos) {
+        return {"", native};
+    }
+    return {native.substr(0, slash + 1), native.substr(slash + 1)};
+}
+
+// The last component of a text path ("a/b" gives "b", a bare name gives itself).
+std::u16string_view LastComponent(std::u16string_view path) {
+    const auto slash = path.rfind(kSeparator);
+    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Without trailing '/' (except for "/" itself): "dir/link/" would make lstat follow the link.
+std::u16string_view WithoutTrailingSlashes(std::u16string_view path) {
+    while (path.size() > 1 && path.back() == kSeparator) {
+        path.remove_suffix(1);
+    }
+    return path;
+}
+
+bool IsReservedName(std::u16string_view name) {
+    return name.empty() || name == u"." || name == u"..";
+}
+
+// A temporary dot-file created beside `target` (same folder, so a rename can put it in place;
+// a dot-name, so no listing of the work picks it up), mode 0600 until it is finished.
+struct TempFile {
+    UniqueFd fd;
+    std::string path;
+};
+
+Result<TempFile> CreateTempBeside(const std::string& target) {
+    const NativeSplit split = SplitNative(target);
+    // A long name leaves room for the prefix and the suffix within the 255-byte name limit.
+    constexpr std::size_t kMaxNamePart = 200;
+    std::string templ = split.folder + "." + split.name.substr(0, kMaxNamePart) + ".popuran-XXXXXX";
+    int fd = -1;
+    do {
+        fd = mkostemp(templ.data(), O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail(errno, target);
+    }
+    return TempFile{UniqueFd(fd), std::move(templ)};
+}
+
+// --- Attributes and listing order -------------------------------------------------------------
+
+std::uint32_t AttributesFromStat(const struct stat& st, std::u16string_view name) {
+    std::uint32_t attributes = 0;
+    if (S_ISLNK(st.st_mode)) {
+        // A link is neither a folder nor a regular file itself, whatever it points to.
+        attributes = kAttrSystem | kAttrReparsePoint;
+    } else if (S_ISDIR(st.st_mode)) {
+        attributes = kAttrDirectory;
+    } else if (S_ISREG(st.st_mode)) {
+        attributes = kAttrArchive;
+    } else {
+        attributes = kAttrSystem;
+    }
+    if ((st.st_mode & S_IWUSR) == 0) {
+        attributes |= kAttrReadOnly;
+    }
+    if (!name.empty() && name.front() == u'.') {
+        attributes |= kAttrHidden;
+    }
+    return attributes;
+}
+
+char16_t AsciiUpper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
+
+// The order in which the original file system returned names: ASCII letters compared as upper
+// case, ties broken by the plain code units so that the order is total.
+bool ListingLess(const DirEntry& a, const DirEntry& b) {
+    const std::size_t n = std::min(a.name.size(), b.name.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = AsciiUpper(a.name[i]);
+        const char16_t y = AsciiUpper(b.name[i]);
+        if (x != y) {
+            return x < y;
+        }
+    }
+    if (a.name.size() != b.name.size()) {
+        return a.name.size() < b.name.size();
+    }
+    return a.name < b.name;
+}
+
+// --- Wildcards --------------------------------------------------------------------------------
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Code units of the character at s[i]: a surrogate pair is one character.
+std::size_t CharLength(std::u16string_view s, std::size_t i) {
+    return IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1]) ? 2 : 1;
+}
+
+// Both texts already case-folded. The greedy algorithm: on a mismatch only the last '*' is
+// widened by one character, so the work is at most pattern length times name length.
+bool MatchFolded(std::u16string_view pattern, std::u16string_view name) {
+    constexpr std::size_t kNone = std::u16string_view::npos;
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star_p = kNone;
+    std::size_t star_n = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            star_p = ++p;
+            star_n = n;
+            continue;
+        }
+        if (p < pattern.size()) {
+            const std::size_t name_len = CharLength(name, n);
+            if (pattern[p] == u'?') {
+                ++p;
+                n += name_len;
+                continue;
+            }
+            const std::size_t pattern_len = CharLength(pattern, p);
+            if (pattern_len == name_len &&
+                pattern.substr(p, pattern_len) == name.substr(n, name_len)) {
+                p += pattern_len;
+                n += name_len;
+                continue;
+            }
+        }
+        if (star_p == kNone) {
+            return false;
+        }
+        star_n += CharLength(name, star_n);
+        n = star_n;
+        p = star_p;
+    }
+    while (p < pattern.size() && pattern[p] == u'*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+bool MatchFoldedWithDotRule(std::u16string_view pattern, std::u16string_view name) {
+    if (MatchFolded(pattern, name)) {
+        return true;
+    }
+    if (name.find(u'.') != std::u16string_view::npos) {
+        return false;
+    }
+    // A trailing ".*" also stands for "no extension at all".
+    while (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*") {
+        pattern.remove_suffix(2);
+        if (MatchFolded(pattern, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One pattern applied to many names: folded once, and the patterns that take every name skip
+// the matching.
+class Matcher {
+public:
+    explicit Matcher(std::u16string_view pattern)
+        : folded_(FoldCase(pattern)), all_(folded_ == u"*" || folded_ == u"*.*") {}
+    bool Matches(std::u16string_view name) const {
+        return all_ || MatchFoldedWithDotRule(folded_, FoldCase(name));
+    }
+
+private:
+    std::u16string folded_;
+    bool all_;
+};
+
+// --- Atomic output and input ------------------------------------------------------------------
+
+class PosixAtomicOutput final : public AtomicOutput {
+public:
+    PosixAtomicOutput(TempFile temp, std::string target, const struct stat& original)
+        : temp_(std::move(temp)), target_(std::move(target)), original_(original) {}
+    PosixAtomicOutput(const PosixAtomicOutput&) = delete;
+    PosixAtomicOutput& operator=(const PosixAtomicOutput&) = delete;
+    ~PosixAtomicOutput() override { Discard(ECANCELED); }
+
+    Result<void> Write(std::string_view bytes) override {
+        if (state_ != State::kOpen) {
+            return Refusal();
+        }
+        if (auto written = WriteFully(temp_.fd.Get(), bytes, target_); !written) {
+            return Abandon(written.error().code.value());
+        }
+        return {};
+    }
+
+    Result<void> Commit() override {
+        if (state_ != State::kOpen) {
+            return Refusal();
+        }
+        const int fd = temp_.fd.Get();
+        // On disk before the rename, so that a crash leaves the old contents or the new ones,
+        // never a file of the new name with nothing in it.
+        if (fsync(fd) != 0) {
+            return Abandon(errno);
+        }
+        // Owner first: a change of owner may clear the set-id bits that fchmod then restores.
+        if (fchown(fd, original_.st_uid, original_.st_gid) != 0) {
+            if (errno != EPERM) {
+                return Abandon(errno);
+            }
+            // Not allowed to give the file away; keeping the group may still be allowed.
+            if (fchown(fd, static_cast<uid_t>(-1), original_.st_gid) != 0 && errno != EPERM) {
+                return Abandon(errno);
+            }
+        }
+        if (fchmod(fd, original_.st_mode & 07777) != 0) {
+            return Abandon(errno);
+        }
+        if (const int error = temp_.fd.CloseChecked(); error != 0) {
+            return Abandon(error);
+        }
+        if (rename(temp_.path.c_str(), target_.c_str()) != 0) {
+            return Abandon(errno);
+        }
+        state_ = State::kCommitted;
+        return {};
+    }
+
+private:
+    enum class State { kOpen, kCommitted, kFailed };
+
+    // Removes the temporary file (unless committed) and remembers why, so that a later Commit
+    // cannot put a partly written file in place.
+    void Discard(int error) {
+        if (state_ == State::kOpen) {
+            temp_.fd.Reset();
+            unlink(temp_.path.c_str());
+            state_ = State::kFailed;
+            error_ = error;
+        }
+    }
+    Result<void> Abandon(int error) {
+        Discard(error);
+        return Fail(error, target_);
+    }
+
+    Result<void> Refusal() const {
+        return Fail(state_ == State::kFailed ? error_ : EINVAL, target_);
+    }
+
+    TempFile temp_;
+    std::string target_;
+    struct stat original_;
+    State state_ = State::kOpen;
+    int error_ = 0;
+};
+
+class PosixInputFile final : public InputFile {
+public:
+    PosixInputFile(UniqueFd fd, std::string context)
+        : fd_(std::move(fd)), context_(std::move(context)) {}
+    Result<std::size_t> Read(char* buffer, std::size_t n) override {
+        return ReadFully(fd_.Get(), buffer, n, context_);
+    }
+
+private:
+    UniqueFd fd_;
+    std::string context_;
+};
+
+// --- Renames ----------------------------------------------------------------------------------
+
+// Renames without ever replacing an existing entry; returns 0 or the error number.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS) {
+        return error;
+    }
+    // Some file systems refuse the flag. A hard link claims the new name only if it is free;
+    // a plain rename would silently replace whatever is there, so it is never the fallback.
+    if (link(from.c_str(), to.c_str()) != 0) {
+        return errno == EEXIST ? EEXIST : error;
+    }
+    if (unlink(from.c_str()) != 0) {
+        const int unlink_error = errno;
+        unlink(to.c_str());
+        return unlink_error;
+    }
+    return 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// A name that differs from the old one only where the file system ignores it (letter case)
+// is "taken" by the file itself; going through a fresh temporary name makes the new spelling
+// stick. Should the second step fail, the file goes back to its old name.
+int RenameThroughTemporary(const std::string& from, const std::string& to) {
+    const NativeSplit split = SplitNative(from);
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temp = split.folder + ".popuran-rename-" + std::to_string(random());
+        const int first = RenameNoReplace(from, temp);
+        if (first == EEXIST) {
+            continue;
+        }
+        if (first != 0) {
+            return first;
+        }
+        const int second = RenameNoReplace(temp, to);
+        if (second != 0) {
+            RenameNoReplace(temp, from);
+        }
+        return second;
+    }
+    return EEXIST;
+}
+
+}  // namespace
+
+bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
+    return MatchFoldedWithDotRule(FoldCase(pattern), FoldCase(name));
+}
+
+std::string NativePath(std::u16string_view path) { return TextToUtf8(path); }
+
+Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string_view bytes) {
+    auto output = BeginReplace(path);
+    if (!output) {
+        return tl::unexpected(output.error());
+    }
+    if (auto written = (*output)->Write(bytes); !written) {
+        return written;
+    }
+    return (*output)->Commit();
+}
+
+// A pattern path without any '/' lists the current folder, as any other relative path would.
+Result<std::vector<DirEntry>> PosixFileServices::List(std::u16string_view pattern_path) {
+    const auto slash = pattern_path.rfind(kSeparator);
+    const std::u16string_view pattern =
+        slash == std::u16string_view::npos ? pattern_path : pattern_path.substr(slash + 1);
+    const std::string folder = slash == std::u16string_view::npos
+                                   ? std::string(".")
+                                   : NativePath(pattern_path.substr(0, slash + 1));
+    int fd = -1;
+    do {
+        fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return std::vector<DirEntry>{};
+        }
+        return Fail(errno, folder);
+    }
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        const int error = errno;
+        close(fd);
+        return Fail(error, folder);
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
+
+    const Matcher matcher(pattern);
+    std::vector<DirEntry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0) {
+                return Fail(errno, folder);
+            }
+            break;
+        }
+        const std::string_view bytes(entry->d_name);
+        if (bytes == "." || bytes == "..") {
+            continue;
+        }
+        std::u16string name = Utf8ToText(bytes);
+        if (!matcher.Matches(name)) {
+            continue;
+        }
+        struct stat st {};
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                continue;  // removed since readdir saw it
+            }
+            return Fail(errno, folder + entry->d_name);
+        }
+        const std::uint32_t attributes = AttributesFromStat(st, name);
+        entries.push_back(DirEntry{std::move(name), attributes});
+    }
+    std::sort(entries.begin(), entries.end(), ListingLess);
+    return entries;
+}
+
+Result<std::uint32_t> PosixFileServices::Attributes(std::u16string_view path) {
+    const std::u16string_view trimmed = WithoutTrailingSlashes(path);
+    const std::string native = NativePath(trimmed);
+    struct stat st {};
+    if (lstat(native.c_str(), &st) != 0) {
+        return Fail(errno, native);
+    }
+    return AttributesFromStat(st, LastComponent(trimmed));
+}
+
+Result<std::int64_t> PosixFileServices::Length(std::u16string_view path) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (lstat(native.c_str(), &st) != 0) {
+        return Fail(errno, native);
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+Result<std::string> PosixFileServices::ReadHead(std::u16string_view path, std::size_t max_bytes) {
+    const std::string native = NativePath(path);
+    auto file = OpenForReading(native);
+    if (!file) {
+        return tl::unexpected(file.error());
+    }
+    struct stat st {};
+    std::size_t expected = max_bytes;
+    if (fstat(file->Get(), &st) == 0 && st.st_size >= 0) {
+        expected = std::min(max_bytes, static_cast<std::size_t>(st.st_size));
+    }
+    std::string bytes(expected, '\0');
+    auto got = ReadFully(file->Get(), bytes.data(), bytes.size(), native);
+    if (!got) {
+        return tl::unexpected(got.error());
+    }
+    // The file may have grown since fstat; read on up to max_bytes.
+    while (*got == bytes.size() && bytes.size() < max_bytes) {
+        const std::size_t before = bytes.size();
+        bytes.resize(std::min(max_bytes, std::max<std::size_t>(before * 2, 4096)));
+        auto more = ReadFully(file->Get(), bytes.data() + before, bytes.size() - before, native);
+        if (!more) {
+            return tl::unexpected(more.error());
+        }
+        *got = before + *more;
+    }
+    bytes.resize(*got);
+    return bytes;
+}
+
+Result<std::string> PosixFileServices::ReadAll(std::u16string_view path) {
+    return ReadHead(path, static_cast<std::size_t>(-1));
+}
+
+Result<std::unique_ptr<InputFile>> PosixFileServices::OpenInput(std::u16string_view path) {
+    std::string native = NativePath(path);
+    auto file = OpenForReading(native);
+    if (!file) {
+        return tl::unexpected(file.error());
+    }
+    return std::make_unique<PosixInputFile>(std::move(*file), std::move(native));
+}
+
+Result<std::unique_ptr<AtomicOutput>> PosixFileServices::BeginReplace(std::u16string_view path) {
+    std::string native = NativePath(path);
+    struct stat st {};
+    if (lstat(native.c_str(), &st) != 0) {
+        return Fail(errno, native);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Replacing a link would put a file in its place instead of changing its target.
+        return Fail(S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? EISDIR : EINVAL, native);
+    }
+    auto temp = CreateTempBeside(native);
+    if (!temp) {
+        return tl::unexpected(temp.error());
+    }
+    return std::make_unique<PosixAtomicOutput>(std::move(*temp), std::move(native), st);
+}
+
+Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16string_view to) {
+    const std::string source_path = NativePath(from);
+    const std::string target_path = NativePath(to);
+    auto source = OpenForReading(source_path);
+    if (!source) {
+        return tl::unexpected(source.error());
+    }
+    struct stat st {};
+    if (fstat(source->Get(), &st) != 0) {
+        return Fail(errno, source_path);
+    }
+    auto temp = CreateTempBeside(target_path);
+    if (!temp) {
+        return tl::unexpected(temp.error());
+    }
+    // The temporary file goes away on every failure below; only the final rename touches `to`.
+    const auto fail = [&](int error, const std::string& context) -> Result<void> {
+        temp->fd.Reset();
+        unlink(temp->path.c_str());
+        return Fail(error, context);
+    };
+    std::string buffer(std::size_t{1} << 16, '\0');
+    for (;;) {
+        auto got = ReadFully(source->Get(), buffer.data(), buffer.size(), source_path);
+        if (!got) {
+            return fail(got.error().code.value(), source_path);
+        }
+        if (*got == 0) {
+            break;
+        }
+        if (auto put =
+                WriteFully(temp->fd.Get(), std::string_view(buffer.data(), *got), target_path);
+            !put) {
+            return fail(put.error().code.value(), target_path);
+        }
+    }
+    if (fchmod(temp->fd.Get(), st.st_mode & 07777) != 0) {
+        return fail(errno, target_path);
+    }
+    // The backup must be on disk before the original is rewritten.
+    if (fsync(temp->fd.Get()) != 0) {
+        return fail(errno, target_path);
+    }
+    if (const int error = temp->fd.CloseChecked(); error != 0) {
+        return fail(error, target_path);
+    }
+    // rename replaces a link standing at `to` itself, never the file it points to.
+    if (rename(temp->path.c_str(), target_path.c_str()) != 0) {
+        return fail(errno, target_path);
+    }
+    return {};
+}
+
+// Renaming a path to exactly itself changes nothing; it fails (EEXIST) so that no caller
+// counts it as a rename.
+Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16string_view new_path) {
+    const std::string old_native = NativePath(old_path);
+    if (FolderOf(old_path) != FolderOf(new_path) || IsReservedName(LastComponent(old_path)) ||
+        IsReservedName(LastComponent(new_path))) {
+        return Fail(EINVAL, old_native);
+    }
+    const std::string new_native = NativePath(new_path);
+    if (old_native == new_native) {
+        return Fail(EEXIST, new_native);
+    }
+    int error = RenameNoReplace(old_native, new_native);
+    // Only a name that differs in letter case can be the same entry on this path; a hard link
+    // under another name is left alone.
+    if (error == EEXIST && FoldCase(LastComponent(old_path)) == FoldCase(LastComponent(new_path)) &&
+        SameFile(old_native, new_native)) {
+        error = RenameThroughTemporary(old_native, new_native);
+    }
+    if (error != 0) {
+        return Fail(error, error == EEXIST ? new_native : old_native);
+    }
+    return {};
+}
+
+}  // namespace popuran::folder
