@@ -33,6 +33,10 @@ std::u16string StemOf(std::u16string_view path) {
 // Counts the file as changed, then renames it; the count is taken back when the rename fails,
 // so that only renames that took effect are counted.
 void CountedRename(Work& work, std::u16string_view path, const std::u16string& new_path) {
+    // A file that would keep its very name is not renamed and does not count.
+    if (new_path == path) {
+        return;
+    }
     work.state.ChangedFileCount += 1;
     bool renamed = false;
     try {
