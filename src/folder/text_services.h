@@ -44,7 +44,8 @@ inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 // The first code-unit index >= from where needle stands in haystack, or kNotFound. Ignoring
 // letter case compares simple case foldings (full-width letters included, width never), so a
-// match is always exactly needle.size() code units long. Never matches inside a surrogate pair.
+// match is always exactly needle.size() code units long. Never matches inside a surrogate pair;
+// an empty needle is never found.
 std::size_t FindText(std::u16string_view haystack, std::u16string_view needle, std::size_t from,
                      bool case_sensitive);
 // Simple case folding, code point by code point; the length never changes.

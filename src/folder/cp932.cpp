@@ -1,0 +1,327 @@
+// Code page 932 conversion by lookup tables that are built once from ICU's windows-31j table.
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+#include <unicode/utypes.h>
+
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+namespace {
+
+// A byte that is no character on its own becomes this plus the byte.
+constexpr char16_t kByteEscapeBase = 0xDC00;
+// A lead/trail pair without a character becomes this plus (lead << 8 | trail): plane 15, so that
+// the pair stays one character and its trail byte is never taken for an ASCII character.
+constexpr char32_t kPairEscapeBase = 0xF0000;
+constexpr char32_t kPairEscapeFirst = kPairEscapeBase + 0x8140;
+constexpr char32_t kPairEscapeLast = kPairEscapeBase + 0xFCFC;
+// No code page 932 code has the lead byte 0xFF, so this marks "no code" in the encode table.
+constexpr std::uint16_t kNoCode = 0xFFFF;
+constexpr std::size_t kLeadRows = 31 + 29;  // 0x81-0x9F and 0xE0-0xFC
+
+enum class ByteKind : std::uint8_t { kCharacter, kLead, kInvalid };
+
+constexpr bool IsLeadByte(unsigned b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+constexpr bool IsTrailByte(unsigned b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+constexpr std::size_t LeadRow(unsigned lead) {
+    return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31;
+}
+constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+constexpr bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+struct Tables {
+    std::array<char16_t, 256> single{};  // the character of a byte of kind kCharacter
+    std::array<ByteKind, 256> kind{};
+    std::array<bool, 256> trail{};
+    std::vector<char16_t> pair;         // [LeadRow(lead) * 256 + trail]; 0 when unmapped
+    std::vector<std::uint16_t> encode;  // [BMP character]: byte, lead << 8 | trail, or kNoCode
+
+    char16_t Pair(unsigned lead, unsigned trail_byte) const {
+        return pair[LeadRow(lead) * 256 + trail_byte];
+    }
+    // True when the code (a byte, or lead << 8 | trail) decodes to c.
+    bool Decodes(std::uint16_t code, char16_t c) const {
+        if (code < 0x100) {
+            return kind[code] == ByteKind::kCharacter && single[code] == c;
+        }
+        unsigned lead = code >> 8;
+        unsigned trail_byte = code & 0xFFu;
+        return IsLeadByte(lead) && IsTrailByte(trail_byte) && Pair(lead, trail_byte) == c;
+    }
+};
+
+// Decodes one code with ICU, accepting only a real mapping (no substitution, one BMP unit).
+char16_t IcuDecode(UConverter* converter, const char* bytes, std::int32_t length) {
+    UErrorCode status = U_ZERO_ERROR;
+    UChar out[4];
+    std::int32_t units = ucnv_toUChars(converter, out, 4, bytes, length, &status);
+    if (U_FAILURE(status) || units != 1 || IsSurrogate(out[0])) {
+        return 0;
+    }
+    return out[0];
+}
+
+// ICU's code for c, or kNoCode.
+std::uint16_t IcuEncode(UConverter* converter, char16_t c) {
+    UErrorCode status = U_ZERO_ERROR;
+    UChar in[1] = {c};
+    char out[4];
+    std::int32_t length = ucnv_fromUChars(converter, out, 4, in, 1, &status);
+    if (U_FAILURE(status) || length < 1 || length > 2) {
+        return kNoCode;
+    }
+    auto first = static_cast<unsigned char>(out[0]);
+    if (length == 1) {
+        return first;
+    }
+    return static_cast<std::uint16_t>(first << 8 | static_cast<unsigned char>(out[1]));
+}
+
+void ReadIcuTable(Tables& t) {
+    UErrorCode status = U_ZERO_ERROR;
+    // "windows-31j" is Microsoft's variant; IBM's own table would read 0x5C as the yen sign.
+    UConverter* converter = ucnv_open("windows-31j", &status);
+    if (U_FAILURE(status)) {
+        return;  // Only ASCII decodes then; everything else survives as escapes.
+    }
+    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) {
+        ucnv_close(converter);
+        return;
+    }
+    // Half-width katakana. ICU may also offer fallbacks for 0x80, 0xA0 and 0xFD-0xFF; those are
+    // no characters of the code page and stay escapes.
+    for (unsigned b = 0xA1; b <= 0xDF; ++b) {
+        char byte = static_cast<char>(b);
+        if (char16_t c = IcuDecode(converter, &byte, 1); c != 0) {
+            t.single[b] = c;
+            t.kind[b] = ByteKind::kCharacter;
+        }
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!IsLeadByte(lead)) {
+            continue;
+        }
+        for (unsigned trail_byte = 0x40; trail_byte <= 0xFC; ++trail_byte) {
+            if (!IsTrailByte(trail_byte)) {
+                continue;
+            }
+            const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail_byte)};
+            t.pair[LeadRow(lead) * 256 + trail_byte] = IcuDecode(converter, bytes, 2);
+        }
+    }
+    // A character with two codes gets ICU's choice (the IBM-extension code) when that code
+    // decodes back to it, else the first code that decodes to it, so encoding always inverts
+    // decoding.
+    auto add = [&](std::uint16_t code, char16_t c) {
+        if (t.encode[c] != kNoCode) {
+            return;
+        }
+        std::uint16_t preferred = IcuEncode(converter, c);
+        t.encode[c] = preferred != kNoCode && t.Decodes(preferred, c) ? preferred : code;
+    };
+    for (unsigned b = 0xA1; b <= 0xDF; ++b) {
+        if (t.kind[b] == ByteKind::kCharacter) {
+            add(static_cast<std::uint16_t>(b), t.single[b]);
+        }
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        for (unsigned trail_byte = 0x40; IsLeadByte(lead) && trail_byte <= 0xFC; ++trail_byte) {
+            if (IsTrailByte(trail_byte)) {
+                if (char16_t c = t.Pair(lead, trail_byte); c != 0) {
+                    add(static_cast<std::uint16_t>(lead << 8 | trail_byte), c);
+                }
+            }
+        }
+    }
+    ucnv_close(converter);
+}
+
+Tables BuildTables() {
+    Tables t;
+    t.pair.assign(kLeadRows * 256, 0);
+    t.encode.assign(0x10000, kNoCode);
+    for (unsigned b = 0; b < 256; ++b) {
+        t.kind[b] = IsLeadByte(b) ? ByteKind::kLead : ByteKind::kInvalid;
+        t.trail[b] = IsTrailByte(b);
+    }
+    // ASCII is taken as is: windows-31j swaps the control bytes 0x1A, 0x1C and 0x7F, which the
+    // code page itself maps to U+001A, U+001C and U+007F; every other ASCII byte is the same.
+    for (unsigned b = 0; b < 0x80; ++b) {
+        t.single[b] = static_cast<char16_t>(b);
+        t.kind[b] = ByteKind::kCharacter;
+        t.encode[b] = static_cast<std::uint16_t>(b);
+    }
+    ReadIcuTable(t);
+    return t;
+}
+
+const Tables& GetTables() {
+    static const Tables tables = BuildTables();
+    return tables;
+}
+
+// Decodes into out (room for bytes.size() units: no byte yields more than one unit, a pair at
+// most two) and, when offsets is not null, the start offset of each unit's character. Returns
+// the number of units written.
+template <bool kWithOffsets>
+std::size_t DecodeInto(std::string_view bytes, char16_t* out, std::uint32_t* offsets) {
+    const Tables& t = GetTables();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i < n) {
+        unsigned b = p[i];
+        if (b < 0x80) {
+            // ASCII runs are copied eight bytes at a time.
+            std::uint64_t word;
+            while (i + 8 <= n &&
+                   (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080u) == 0)) {
+                for (std::size_t k = 0; k < 8; ++k) {
+                    out[o + k] = p[i + k];
+                    if constexpr (kWithOffsets) {
+                        offsets[o + k] = static_cast<std::uint32_t>(i + k);
+                    }
+                }
+                i += 8;
+                o += 8;
+            }
+            if (i >= n) {
+                break;
+            }
+            b = p[i];
+        }
+        const ByteKind kind = t.kind[b];
+        if constexpr (kWithOffsets) {
+            offsets[o] = static_cast<std::uint32_t>(i);
+        }
+        if (kind == ByteKind::kCharacter) {
+            out[o++] = t.single[b];
+            ++i;
+        } else if (kind == ByteKind::kLead && i + 1 < n && t.trail[p[i + 1]]) {
+            const unsigned trail_byte = p[i + 1];
+            if (char16_t c = t.Pair(b, trail_byte); c != 0) {
+                out[o++] = c;
+            } else {
+                const char32_t escape = kPairEscapeBase + (b << 8 | trail_byte) - 0x10000;
+                out[o++] = static_cast<char16_t>(0xD800 + (escape >> 10));
+                if constexpr (kWithOffsets) {
+                    offsets[o] = static_cast<std::uint32_t>(i);
+                }
+                out[o++] = static_cast<char16_t>(0xDC00 + (escape & 0x3FF));
+            }
+            i += 2;
+        } else {
+            out[o++] = static_cast<char16_t>(kByteEscapeBase + b);
+            ++i;
+        }
+    }
+    return o;
+}
+
+}  // namespace
+
+std::u16string Cp932Decode(std::string_view bytes) {
+    std::u16string text(bytes.size(), u'\0');
+    text.resize(DecodeInto<false>(bytes, text.data(), nullptr));
+    return text;
+}
+
+void Cp932DecodeWithOffsets(std::string_view bytes, std::u16string& text,
+                            std::vector<std::uint32_t>& offsets) {
+    // Offsets are 32 bits wide; a wrapped offset would splice bytes at the wrong place.
+    if (bytes.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("code page 932 text too long for byte offsets");
+    }
+    text.assign(bytes.size(), u'\0');
+    offsets.assign(bytes.size() + 1, 0);
+    const std::size_t units = DecodeInto<true>(bytes, text.data(), offsets.data());
+    text.resize(units);
+    offsets.resize(units + 1);
+    offsets[units] = static_cast<std::uint32_t>(bytes.size());
+}
+
+std::string Cp932Encode(std::u16string_view text) {
+    const Tables& t = GetTables();
+    std::string bytes(text.size() * 2, '\0');
+    std::size_t o = 0;
+    auto put = [&](unsigned b) { bytes[o++] = static_cast<char>(b); };
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t c = text[i];
+        if (c < 0x80) {
+            put(c);
+            continue;
+        }
+        if (!IsSurrogate(c)) {
+            const std::uint16_t code = t.encode[c];
+            if (code == kNoCode) {
+                put('?');
+            } else if (code < 0x100) {
+                put(code);
+            } else {
+                put(code >> 8u);
+                put(code & 0xFFu);
+            }
+            continue;
+        }
+        if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(text[i + 1])) {
+            const char32_t cp = 0x10000 + ((c - 0xD800u) << 10) + (text[i + 1] - 0xDC00u);
+            ++i;
+            const unsigned lead = (cp - kPairEscapeBase) >> 8;
+            const unsigned trail_byte = (cp - kPairEscapeBase) & 0xFFu;
+            // Only a pair that decodes to this escape is written back, so that encoding never
+            // produces a code that decodes to something else.
+            if (cp >= kPairEscapeFirst && cp <= kPairEscapeLast && IsLeadByte(lead) &&
+                IsTrailByte(trail_byte) && t.Pair(lead, trail_byte) == 0) {
+                put(lead);
+                put(trail_byte);
+            } else {
+                put('?');
+            }
+            continue;
+        }
+        // A lone surrogate: the escape of a byte that is no character on its own.
+        const unsigned b = c - kByteEscapeBase;
+        if (c >= kByteEscapeBase + 0x80 && c <= kByteEscapeBase + 0xFF &&
+            t.kind[b] != ByteKind::kCharacter) {
+            put(b);
+        } else {
+            put('?');
+        }
+    }
+    bytes.resize(o);
+    return bytes;
+}
+
+bool Cp932CanEncode(std::u16string_view text) {
+    const Tables& t = GetTables();
+    for (char16_t c : text) {
+        // No code page 932 character lies outside the BMP, so every surrogate is an escape or
+        // unpaired.
+        if (IsSurrogate(c) || t.encode[c] == kNoCode) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t Cp932CharLength(const unsigned char* bytes, std::size_t avail) {
+    return avail >= 2 && IsLeadByte(bytes[0]) && IsTrailByte(bytes[1]) ? 2 : 1;
+}
+
+}  // namespace popuran::folder
