@@ -1,6 +1,8 @@
 // RunControl: the Start/Stop button, the run from end to end, and its summary.
 #pragma once
 
+#include <cstdint>
+
 #include "folder/file_services.h"
 #include "run/run_state.h"
 #include "run/run_view.h"
@@ -24,6 +26,11 @@ public:
     void Abandon();
     bool Abandoned() const { return abandoned_; }
 
+    enum class Outcome { None, Refused, Completed, Stopped };
+    // How the last click that asked for a Start ended, and the files it searched in all.
+    Outcome LastOutcome() const { return outcome_; }
+    std::int32_t Total() const { return total_; }
+
 private:
     void Start();
 
@@ -31,6 +38,8 @@ private:
     folder::FileServices& files_;
     RunState state_;
     bool abandoned_ = false;
+    Outcome outcome_ = Outcome::None;
+    std::int32_t total_ = 0;
 };
 
 }  // namespace popuran::run

@@ -13,8 +13,8 @@ enum class CheckBox { ChkSub, ChkBin };
 
 // One change made (or, in a dry run, that would be made) to a file.
 struct Change {
-    std::u16string path;      // the file (mode 0) or its old path (modes 1 to 3)
-    std::u16string new_path;  // modes 1 to 3: the new path; empty in mode 0
+    std::u16string path;        // the file (mode 0) or its old path (modes 1 to 3)
+    std::u16string new_path;    // modes 1 to 3: the new path; empty in mode 0
     std::int32_t replaced = 0;  // mode 0: replacements in the file
 };
 
@@ -32,6 +32,9 @@ public:
     virtual void EnableStartButton(bool enabled) = 0;
     // Modal; returns when the user has closed the message.
     virtual void ShowMessage(std::u16string_view text) = 0;
+    // The closing summary of a run; a message box like any other unless a front end says
+    // otherwise.
+    virtual void ShowSummary(std::u16string_view text) { ShowMessage(text); }
     virtual void FocusBox(int box) = 0;
     // Adds the four box texts to their drop-down histories.
     virtual void RecordHistory() = 0;

@@ -51,7 +51,10 @@ void FakeView::SetCaption(run::Caption which, std::u16string_view text) {
 
 void FakeView::EnableStartButton(bool enabled) { start_enabled = enabled; }
 
-void FakeView::ShowMessage(std::u16string_view text) { messages.emplace_back(text); }
+void FakeView::ShowMessage(std::u16string_view text) {
+    messages.emplace_back(text);
+    caption_log.push_back(u"Message=" + std::u16string(text));
+}
 
 void FakeView::FocusBox(int box) { focus.push_back(box); }
 

@@ -35,7 +35,8 @@ public:
     bool chk_sub = false;
     bool chk_bin = true;
     std::map<run::Caption, std::u16string> captions;
-    // Every caption set, in order, as "Window=...", "CmdRpl=...", "LblPath=...", "LblStat=...".
+    // Every caption set, in order, as "Window=...", "CmdRpl=...", "LblPath=...", "LblStat=...",
+    // with "Message=..." for every message shown, in the same order.
     std::vector<std::u16string> caption_log;
     bool start_enabled = true;
     std::vector<std::u16string> messages;

@@ -8,7 +8,7 @@ namespace popuran::testing {
 
 class TempTree {
 public:
-    TempTree();  // mkdtemp under ::testing::TempDir()
+    TempTree();   // mkdtemp under ::testing::TempDir()
     ~TempTree();  // removes everything below, restoring write bits first
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;

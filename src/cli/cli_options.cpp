@@ -1,0 +1,139 @@
+#include "cli/cli_options.h"
+
+#include "folder/text_services.h"
+
+namespace popuran::cli {
+
+const char kUsage[] =
+    "usage: popuran-cli --mode MODE --folder DIR [--pattern PATTERN] [--search TEXT]\n"
+    "                   [--replace TEXT] [--subfolders] [--ignore-case] [--dry-run]\n"
+    "                   [--verbose] [--json]\n"
+    "       popuran-cli --help | --version\n"
+    "\n"
+    "  --mode MODE       replace (0): replace a text inside files, keeping NAME.BAK copies\n"
+    "                    ext (1): replace file extensions ('*' as --replace: by contents)\n"
+    "                    lower (2) / upper (3): file names to lower / upper case\n"
+    "  --search TEXT     the text (mode 0) or extension (mode 1) to look for\n"
+    "  --replace TEXT    what to put in its place\n"
+    "  --pattern PATTERN the file-name pattern, e.g. '*.txt'\n"
+    "  --folder DIR      the folder to search\n"
+    "  --subfolders      search every folder below it too\n"
+    "  --ignore-case     letter case does not matter (mode 0)\n"
+    "  --dry-run         change nothing; list what a run would change\n"
+    "  --verbose         list every change as it is made\n"
+    "  --json            print one JSON object instead of the summary\n"
+    "\n"
+    "Exit status: 0 done, 130 stopped (Ctrl-C), 2 inputs refused or wrong command line,\n"
+    "1 unexpected failure.\n";
+
+namespace {
+
+std::optional<run::RunMode> ParseMode(const std::string& text) {
+    if (text == "replace" || text == "0") {
+        return run::kModeReplace;
+    }
+    if (text == "ext" || text == "1") {
+        return run::kModeExtension;
+    }
+    if (text == "lower" || text == "2") {
+        return run::kModeLower;
+    }
+    if (text == "upper" || text == "3") {
+        return run::kModeUpper;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    bool have_mode = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        auto flag = [&](bool& target) {
+            if (value) {
+                error = name + " takes no value";
+                return false;
+            }
+            target = true;
+            return true;
+        };
+        auto take = [&](std::string& target) {
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    error = name + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            target = *value;
+            return true;
+        };
+        std::string text;
+        int box = -1;
+        if (name == "--mode") {
+            if (!take(text)) {
+                return std::nullopt;
+            }
+            const auto mode = ParseMode(text);
+            if (!mode) {
+                error = "unknown mode '" + text + "' (replace, ext, lower, upper or 0 to 3)";
+                return std::nullopt;
+            }
+            options.mode = *mode;
+            have_mode = true;
+            continue;
+        }
+        if (name == "--search") {
+            box = 0;
+        } else if (name == "--replace") {
+            box = 1;
+        } else if (name == "--pattern") {
+            box = 2;
+        } else if (name == "--folder") {
+            box = 3;
+        }
+        if (box >= 0) {
+            if (!take(text)) {
+                return std::nullopt;
+            }
+            options.boxes[static_cast<std::size_t>(box)] = folder::Utf8ToText(text);
+            continue;
+        }
+        bool ok = true;
+        if (name == "--subfolders") {
+            ok = flag(options.subfolders);
+        } else if (name == "--ignore-case") {
+            ok = flag(options.ignore_case);
+        } else if (name == "--dry-run") {
+            ok = flag(options.dry_run);
+        } else if (name == "--verbose") {
+            ok = flag(options.verbose);
+        } else if (name == "--json") {
+            ok = flag(options.json);
+        } else if (name == "--help" || name == "-h") {
+            ok = flag(options.help);
+        } else if (name == "--version") {
+            ok = flag(options.version);
+        } else {
+            error = "unknown argument '" + args[i] + "'";
+            return std::nullopt;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    if (!have_mode && !options.help && !options.version) {
+        error = "--mode is required";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace popuran::cli

@@ -1,0 +1,31 @@
+// The command line of popuran-cli.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/run_state.h"
+
+namespace popuran::cli {
+
+struct Options {
+    run::RunMode mode = 0;
+    std::array<std::u16string, 4> boxes;  // search, replace, pattern, folder
+    bool subfolders = false;
+    bool ignore_case = false;
+    bool dry_run = false;
+    bool verbose = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the arguments after the program name; on an error returns nothing and sets `error`.
+// Arguments are taken exactly as given (not trimmed); "--opt VALUE" and "--opt=VALUE" both work.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char kUsage[];
+
+}  // namespace popuran::cli

@@ -1,0 +1,213 @@
+#include "cli/terminal_view.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "folder/dry_run_file_services.h"
+#include "folder/file_services.h"
+#include "folder/text_services.h"
+
+namespace popuran::cli {
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitRefused = 2;
+constexpr int kExitStopped = 130;
+
+std::string Bytes(std::u16string_view text) { return folder::TextToUtf8(text); }
+
+// The window's message lines are separated by carriage returns; a terminal wants line feeds.
+std::string Lines(std::u16string_view text) {
+    std::string bytes = Bytes(text);
+    for (auto& c : bytes) {
+        if (c == '\r') {
+            c = '\n';
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TerminalView::TerminalView(const Options& options, std::ostream& out, std::ostream& err,
+                           bool progress, const volatile std::sig_atomic_t* interrupts)
+    : options_(options),
+      out_(out),
+      err_(err),
+      progress_(progress),
+      interrupts_(interrupts),
+      boxes_(options.boxes) {
+    captions_[static_cast<int>(run::Caption::CmdRpl)] = u"開始";
+    captions_[static_cast<int>(run::Caption::Window)] =
+        std::u16string(run::kProgramTitle) + u" ： " + run::ModeNames[options.mode];
+}
+
+std::u16string TerminalView::BoxText(int box) const {
+    return boxes_.at(static_cast<std::size_t>(box));
+}
+
+void TerminalView::SetBoxText(int box, std::u16string_view text) {
+    boxes_.at(static_cast<std::size_t>(box)) = std::u16string(text);
+}
+
+bool TerminalView::Checked(run::CheckBox which) const {
+    return which == run::CheckBox::ChkSub ? options_.subfolders : !options_.ignore_case;
+}
+
+std::u16string TerminalView::CaptionText(run::Caption which) const {
+    return captions_[static_cast<int>(which)];
+}
+
+void TerminalView::SetCaption(run::Caption which, std::u16string_view text) {
+    captions_[static_cast<int>(which)] = std::u16string(text);
+    if (which != run::Caption::LblPath || text.empty()) {
+        return;
+    }
+    ++files_done_;
+    if (!progress_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_progress_ < std::chrono::milliseconds(100)) {
+        return;
+    }
+    last_progress_ = now;
+    err_ << "\r\033[K" << files_done_ << ": " << Bytes(text) << std::flush;
+    progress_shown_ = true;
+}
+
+void TerminalView::ClearProgress() {
+    if (progress_shown_) {
+        err_ << "\r\033[K" << std::flush;
+        progress_shown_ = false;
+    }
+}
+
+void TerminalView::ShowMessage(std::u16string_view text) {
+    ClearProgress();
+    err_ << Lines(text) << '\n' << std::flush;
+}
+
+void TerminalView::ShowSummary(std::u16string_view text) {
+    ClearProgress();
+    if (!options_.json) {
+        out_ << Lines(text) << '\n' << std::flush;
+    }
+}
+
+void TerminalView::ReportChange(const run::Change& change) {
+    changes_.push_back(change);
+    if (options_.json || !(options_.verbose || options_.dry_run)) {
+        return;
+    }
+    ClearProgress();
+    if (change.new_path.empty()) {
+        out_ << Bytes(change.path) << '\t' << change.replaced << '\n';
+    } else {
+        out_ << Bytes(change.path) << '\t' << Bytes(change.new_path) << '\n';
+    }
+    out_.flush();
+}
+
+void TerminalView::YieldToEvents() {
+    // The first interrupt is a click on Stop; the run stops at its next safe point.
+    if (interrupts_ != nullptr && *interrupts_ > 0 && control_ != nullptr &&
+        control_->State().StopRequested == 0 && CaptionText(run::Caption::CmdRpl) != u"開始") {
+        control_->CmdRpl_Click();
+    }
+}
+
+std::string JsonString(std::u16string_view text) {
+    std::string json = "\"";
+    std::size_t i = 0;
+    auto escape = [&json](unsigned unit) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "\\u%04X", unit);
+        json += buffer;
+    };
+    while (i < text.size()) {
+        const char16_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            json += Bytes(text.substr(i, 2));
+            i += 2;
+            continue;
+        }
+        if (high || low) {
+            escape(c);
+        } else if (c == u'"') {
+            json += "\\\"";
+        } else if (c == u'\\') {
+            json += "\\\\";
+        } else if (c == u'\n') {
+            json += "\\n";
+        } else if (c == u'\r') {
+            json += "\\r";
+        } else if (c == u'\t') {
+            json += "\\t";
+        } else if (c < 0x20) {
+            escape(c);
+        } else {
+            json += Bytes(text.substr(i, 1));
+        }
+        ++i;
+    }
+    return json + "\"";
+}
+
+int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool progress,
+           const volatile std::sig_atomic_t* interrupts) {
+    try {
+        TerminalView view(options, out, err, progress, interrupts);
+        folder::PosixFileServices real;
+        folder::DryRunFileServices dry(real);
+        folder::FileServices& files = options.dry_run ? static_cast<folder::FileServices&>(dry)
+                                                      : static_cast<folder::FileServices&>(real);
+        run::RunControl control(view, files);
+        view.Attach(&control);
+        control.State().CurrentMode = options.mode;
+        control.CmdRpl_Click();
+
+        const auto outcome = control.LastOutcome();
+        if (outcome == run::RunControl::Outcome::Refused) {
+            return kExitRefused;
+        }
+        const auto& state = control.State();
+        const bool stopped = outcome == run::RunControl::Outcome::Stopped;
+        if (options.json) {
+            out << "{\"mode\":" << int{options.mode} << ",\"searched\":" << control.Total()
+                << ",\"changed\":" << state.ChangedFileCount;
+            if (options.mode == run::kModeReplace) {
+                out << ",\"replaced\":" << state.ReplacedStringCount;
+            }
+            out << ",\"stopped\":" << (stopped ? "true" : "false");
+            if (options.verbose || options.dry_run) {
+                out << ",\"changes\":[";
+                bool first = true;
+                for (const auto& change : view.Changes()) {
+                    out << (first ? "" : ",");
+                    first = false;
+                    if (change.new_path.empty()) {
+                        out << "{\"path\":" << JsonString(change.path)
+                            << ",\"replaced\":" << change.replaced << "}";
+                    } else {
+                        out << "{\"from\":" << JsonString(change.path)
+                            << ",\"to\":" << JsonString(change.new_path) << "}";
+                    }
+                }
+                out << "]";
+            }
+            out << "}\n";
+        }
+        out.flush();
+        return stopped ? kExitStopped : kExitDone;
+    } catch (const std::exception& e) {
+        err << "popuran-cli: " << e.what() << '\n';
+        return kExitFailure;
+    }
+}
+
+}  // namespace popuran::cli

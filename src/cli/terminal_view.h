@@ -1,0 +1,69 @@
+// TerminalView: the run's window, as a terminal sees it.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "run/run_control.h"
+#include "run/run_view.h"
+
+namespace popuran::cli {
+
+// Boxes and check boxes come from the command line; messages go to the error stream, the summary
+// and the change lines to the output stream (or into the JSON object). An interrupt counted in
+// `interrupts` acts as a click on Stop at the next yield.
+class TerminalView final : public run::RunView {
+public:
+    TerminalView(const Options& options, std::ostream& out, std::ostream& err, bool progress,
+                 const volatile std::sig_atomic_t* interrupts);
+
+    void Attach(run::RunControl* control) { control_ = control; }
+
+    std::u16string BoxText(int box) const override;
+    void SetBoxText(int box, std::u16string_view text) override;
+    bool Checked(run::CheckBox which) const override;
+    std::u16string CaptionText(run::Caption which) const override;
+    void SetCaption(run::Caption which, std::u16string_view text) override;
+    void EnableStartButton(bool) override {}
+    void ShowMessage(std::u16string_view text) override;
+    void ShowSummary(std::u16string_view text) override;
+    void FocusBox(int) override {}
+    void RecordHistory() override {}
+    void ReportChange(const run::Change& change) override;
+
+    const std::vector<run::Change>& Changes() const { return changes_; }
+    std::int32_t FilesDone() const { return files_done_; }
+
+protected:
+    void YieldToEvents() override;
+
+private:
+    void ClearProgress();
+
+    const Options& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool progress_;
+    const volatile std::sig_atomic_t* interrupts_;
+    run::RunControl* control_ = nullptr;
+    std::u16string captions_[4];
+    std::array<std::u16string, 4> boxes_;
+    std::vector<run::Change> changes_;
+    std::int32_t files_done_ = 0;
+    bool progress_shown_ = false;
+    std::chrono::steady_clock::time_point last_progress_{};
+};
+
+// JSON string literal of a text; characters that are not valid Unicode (lone surrogates from
+// names that are not UTF-8) are written as \uXXXX escapes.
+std::string JsonString(std::u16string_view text);
+
+// One whole run of popuran-cli. Returns the exit status.
+int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool progress,
+           const volatile std::sig_atomic_t* interrupts);
+
+}  // namespace popuran::cli

@@ -1,0 +1,87 @@
+#include "folder/process_folder.h"
+
+#include <string>
+
+#include "folder/path_helpers.h"
+#include "folder/renaming.h"
+#include "folder/replace_in_file.h"
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+
+namespace {
+
+// Backups are named name + ".BAK"; in mode 0 every name ending in those letters is left out so
+// that a run never works on its own backups.
+bool EndsInBak(std::u16string_view name) {
+    if (name.size() < 3) {
+        return false;
+    }
+    const auto tail = name.substr(name.size() - 3);
+    auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    return up(tail[0]) == u'B' && up(tail[1]) == u'A' && up(tail[2]) == u'K';
+}
+
+}  // namespace
+
+std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute) {
+    auto& state = work.state;
+    const std::u16string folder = FolderOf(pattern_path);
+    auto entries = work.files.List(pattern_path);
+    if (!entries) {
+        work.view.ShowMessage(Utf8ToText(entries.error().Describe()));
+        return 0;
+    }
+    std::int32_t count = 0;
+    for (const auto& entry : *entries) {
+        if (entry.attributes != attribute) {
+            continue;
+        }
+        if (state.CurrentMode == run::kModeReplace && EndsInBak(entry.name)) {
+            continue;
+        }
+        const auto slot = static_cast<std::size_t>(count);
+        if (state.FileList.size() <= slot) {
+            state.FileList.resize(slot + 1);
+        }
+        state.FileList[slot] = folder + entry.name;
+        ++count;
+    }
+    return count;
+}
+
+void ProcessFolder(Work& work, std::u16string_view pattern_path) {
+    auto& state = work.state;
+    state.FileCount = CollectFiles(work, pattern_path, kAttrArchive);
+    std::int32_t handled = 0;
+    for (std::int32_t i = 0; i < state.FileCount; ++i) {
+        if (state.StopRequested != 0) {
+            return;
+        }
+        // A copy: the list may not be touched again, but the path must outlive the step.
+        const std::u16string path = state.FileList[static_cast<std::size_t>(i)];
+        work.view.SetCaption(run::Caption::LblPath, path);
+        work.view.Yield();
+        const auto length = work.files.Length(path);
+        if (length && *length > 0) {
+            switch (state.CurrentMode) {
+                case run::kModeReplace:
+                    if (ReplaceInFile(work, path)) {
+                        return;
+                    }
+                    break;
+                case run::kModeExtension:
+                    ReplaceExtension(work, path, handled);
+                    break;
+                default:
+                    ConvertNameCase(work, path, handled);
+                    break;
+            }
+        }
+        if (state.StopRequested != 0) {
+            return;
+        }
+    }
+}
+
+}  // namespace popuran::folder

@@ -1,0 +1,17 @@
+// CollectSubfolders: every folder below the search folder, in blocks, depth first.
+#pragma once
+
+#include <string_view>
+
+#include "folder/work.h"
+
+namespace popuran::run {
+
+// Appends the folders below `folder` (ending in '/') to state.FolderList and FolderCount: the
+// direct subfolders of each visited folder form one block, folders are visited depth first in
+// listing order. Only plain folders are taken (not links, hidden or read-only ones). A folder
+// that cannot be listed is reported with ShowMessage and contributes nothing; the rest of the
+// tree is still collected. No depth limit. Does not yield.
+void CollectSubfolders(folder::Work& work, std::u16string_view folder);
+
+}  // namespace popuran::run

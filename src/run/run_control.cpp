@@ -1,0 +1,131 @@
+#include "run/run_control.h"
+
+#include <string>
+
+#include "folder/path_helpers.h"
+#include "folder/process_folder.h"
+#include "folder/text_services.h"
+#include "folder/work.h"
+#include "run/collect_subfolders.h"
+#include "run/validate_inputs.h"
+
+namespace popuran::run {
+
+namespace {
+
+constexpr char16_t kStartCaption[] = u"開始";
+constexpr char16_t kStopCaption[] = u"中止";
+constexpr char16_t kAboutCaption[] = u"バージョン情報";
+constexpr int kSearchBox = 0;
+constexpr int kPatternBox = 2;
+constexpr int kFolderBox = 3;
+
+// In mode 1 the pattern is made to carry the search extension: "*.htm" with "html" gives
+// "*.html", "*" with "txt" gives "*.txt".
+std::u16string PatternWithExtension(const std::u16string& pattern,
+                                    const std::u16string& extension) {
+    if (pattern.find(u'.') != std::u16string::npos) {
+        return folder::BaseNameOf(pattern) + extension;
+    }
+    return pattern + u"." + extension;
+}
+
+std::u16string Summary(RunMode mode, std::int32_t total, const RunState& state) {
+    auto number = [](std::int32_t n) { return folder::Utf8ToText(std::to_string(n)); };
+    std::u16string text = u"検索したファイルの数 = " + number(total) + u"\r";
+    if (mode == kModeReplace) {
+        text += u"置換したファイルの数 = " + number(state.ChangedFileCount) + u"\r";
+        text += u"置換した文字列の数 = " + number(state.ReplacedStringCount);
+    } else if (mode == kModeExtension) {
+        text += u"置換したファイルの数 = " + number(state.ChangedFileCount);
+    } else {
+        text += u"変換したファイルの数 = " + number(state.ChangedFileCount);
+    }
+    return text;
+}
+
+}  // namespace
+
+void RunControl::CmdRpl_Click() {
+    if (view_.CaptionText(Caption::CmdRpl) == kStartCaption) {
+        Start();
+        return;
+    }
+    // A click during a run: the button goes grey so that no further click arrives, and the run
+    // notices the request at its next poll.
+    view_.EnableStartButton(false);
+    RequestStop();
+}
+
+void RunControl::RequestStop() { state_.StopRequested = 1; }
+
+void RunControl::Abandon() {
+    abandoned_ = true;
+    RequestStop();
+}
+
+void RunControl::Start() {
+    RunState& s = state_;
+    const RunMode mode = s.CurrentMode;
+    if (!ValidateInputs(view_, mode)) {
+        outcome_ = Outcome::Refused;
+        return;
+    }
+    if (mode == kModeExtension) {
+        view_.SetBoxText(kPatternBox, PatternWithExtension(view_.BoxText(kPatternBox),
+                                                           view_.BoxText(kSearchBox)));
+    }
+    s.CaseSensitive = view_.Checked(CheckBox::ChkBin) ? 1 : 0;
+    s.SearchText = view_.BoxText(kSearchBox);
+    s.ReplaceText = view_.BoxText(1);
+
+    view_.SetCaption(Caption::LblStat, u"");
+    view_.SetCaption(Caption::CmdRpl, kStopCaption);
+    view_.SetCaption(Caption::Window, view_.CaptionText(Caption::Window) + u"\u3000[実行中]");
+
+    s.FileCount = 0;
+    s.ChangedFileCount = 0;
+    s.ReplacedStringCount = 0;
+    s.StopRequested = 0;
+    s.ProgressTicks = 0;
+    abandoned_ = false;
+    view_.RecordHistory();
+
+    std::u16string folder_path = folder::TrimTrailingBlanks(view_.BoxText(kFolderBox));
+    if (folder_path.empty() || folder_path.back() != folder::kSeparator) {
+        folder_path += folder::kSeparator;
+    }
+    std::u16string pattern = folder::TrimTrailingBlanks(view_.BoxText(kPatternBox));
+    if (!pattern.empty() && pattern.front() == u'.') {
+        pattern.erase(0, 1);
+    }
+
+    folder::Work work{s, view_, files_};
+    folder::ProcessFolder(work, folder_path + pattern);
+    std::int32_t total = s.FileCount;
+
+    // The subfolder box is read only now, after the top folder, as it always has been.
+    if (view_.Checked(CheckBox::ChkSub)) {
+        s.FolderCount = 0;
+        CollectSubfolders(work, folder_path);
+        const std::int32_t count = s.FolderCount;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::u16string sub = s.FolderList[static_cast<std::size_t>(i)] + u"/";
+            folder::ProcessFolder(work, sub + pattern);
+            total += s.FileCount;
+        }
+    }
+    total_ = total;
+    outcome_ = s.StopRequested != 0 ? Outcome::Stopped : Outcome::Completed;
+
+    view_.SetCaption(Caption::LblPath, u"");
+    view_.SetCaption(Caption::Window, ModeNames[mode]);
+    if (!abandoned_) {
+        view_.ShowSummary(Summary(mode, total, s));
+    }
+    view_.SetCaption(Caption::LblStat, kAboutCaption);
+    view_.SetCaption(Caption::CmdRpl, kStartCaption);
+    view_.EnableStartButton(true);
+}
+
+}  // namespace popuran::run

@@ -1,0 +1,26 @@
+// ValidateInputs: the checks made before a run may start.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "run/run_state.h"
+#include "run/run_view.h"
+
+namespace popuran::run {
+
+// Why a Start is refused: the message to show and the box (0 to 3) that gets the focus.
+struct Refusal {
+    std::u16string message;
+    int box = 0;
+};
+
+// The first failing check of the inputs of `mode`, or nothing when the run may start.
+std::optional<Refusal> CheckInputs(RunMode mode, const std::array<std::u16string, 4>& boxes);
+
+// Checks the window's boxes; on a refusal shows its message, focuses the box at fault and
+// returns false. Changes nothing else.
+bool ValidateInputs(RunView& view, RunMode mode);
+
+}  // namespace popuran::run

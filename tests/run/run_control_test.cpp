@@ -1,0 +1,218 @@
+#include "run/run_control.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "folder/file_services.h"
+#include "support/fake_view.h"
+#include "support/temp_tree.h"
+
+namespace popuran::run {
+namespace {
+
+using testing::U16;
+using testing::U8;
+
+class RunControlTest : public ::testing::Test {
+protected:
+    // Starts a run from the fake window in `mode` over the tree's root.
+    void Start(RunMode mode, const std::string& pattern, bool subfolders = false) {
+        control.State().CurrentMode = mode;
+        view.boxes[2] = U16(pattern);
+        view.boxes[3] = tree.Text();
+        view.chk_sub = subfolders;
+        control.CmdRpl_Click();
+    }
+
+    // The paths shown in LblPath, relative to the root, in order.
+    std::vector<std::string> ShownPaths() const {
+        std::vector<std::string> shown;
+        const std::string prefix = "LblPath=" + tree.Root() + "/";
+        for (const auto& entry : view.caption_log) {
+            const std::string line = U8(entry);
+            if (line.rfind(prefix, 0) == 0) {
+                shown.push_back(line.substr(prefix.size()));
+            }
+        }
+        return shown;
+    }
+
+    testing::TempTree tree;
+    testing::FakeView view;
+    folder::PosixFileServices files;
+    RunControl control{view, files};
+};
+
+TEST_F(RunControlTest, CaptionsThroughARunAndTheSummaryBeforeTheButtonComesBack) {
+    tree.Create("a.txt", "nothing to find");
+    view.boxes[0] = u"needle";
+    view.boxes[1] = u"pin";
+    Start(kModeReplace, "*.txt");
+    const std::vector<std::string> expected = {
+        "LblStat=",
+        "CmdRpl=中止",
+        "Window=ぽぷらん ： 文字列置換\u3000[実行中]",
+        "LblPath=" + tree.Path("a.txt"),
+        "LblPath=",
+        "Window=文字列置換",
+        "Message=検索したファイルの数 = 1\r置換したファイルの数 = 0\r置換した文字列の数 = 0",
+        "LblStat=バージョン情報",
+        "CmdRpl=開始",
+    };
+    std::vector<std::string> log;
+    for (const auto& entry : view.caption_log) {
+        log.push_back(U8(entry));
+    }
+    EXPECT_EQ(log, expected);
+    EXPECT_TRUE(view.start_enabled);
+    EXPECT_EQ(view.history_calls, 1);
+    EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Completed);
+
+    // A second run starts from the caption the first one left.
+    view.caption_log.clear();
+    Start(kModeReplace, "*.txt");
+    EXPECT_EQ(U8(view.caption_log.at(2)), "Window=文字列置換\u3000[実行中]");
+}
+
+TEST_F(RunControlTest, RefusedStartChangesNothing) {
+    view.boxes[0] = u"same";
+    view.boxes[1] = u"same";
+    control.State().FileCount = 7;
+    Start(kModeReplace, "*.txt");
+    EXPECT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.caption_log.size(), 1u);  // the message alone
+    EXPECT_EQ(view.history_calls, 0);
+    EXPECT_EQ(control.State().FileCount, 7);
+    EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Refused);
+}
+
+TEST_F(RunControlTest, ExtensionModeMakesThePatternCarryTheSearchExtension) {
+    struct Case {
+        const char* pattern;
+        const char* search;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"*.htm", "html", "*.html"}, {"readme", "txt", "readme.txt"}, {"*.txt", "*", "*.*"},
+        {"*", "txt", "*.txt"},       {"a.b.c", "txt", "a.b.txt"},     {"*.txt", "txt", "*.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        view.boxes[0] = U16(c.search);
+        view.boxes[1] = u"x";
+        Start(kModeExtension, c.pattern);
+        EXPECT_EQ(U8(view.boxes[2]), c.expected);
+    }
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 0\r置換したファイルの数 = 0");
+}
+
+TEST_F(RunControlTest, LeadingDotOfThePatternIsDroppedAndTrailingBlanksTrimmed) {
+    tree.Create("txt", "x");
+    tree.Create("a.txt", "x");
+    view.boxes[3] = tree.Text();
+    Start(kModeLower, ".txt  ");
+    EXPECT_EQ(ShownPaths(), std::vector<std::string>{"txt"});
+
+    view.caption_log.clear();
+    control.State().CurrentMode = kModeLower;
+    view.boxes[2] = u"*";
+    view.boxes[3] = tree.Text() + u"/ \u3000";
+    control.CmdRpl_Click();
+    EXPECT_EQ(ShownPaths(), (std::vector<std::string>{"a.txt", "txt"}));
+}
+
+TEST_F(RunControlTest, TopFolderFirstThenCollectedFoldersInBlocks) {
+    for (const char* folder : {"A/A1/X", "A/A2", "B/B1", ".hidden", "RO"}) {
+        tree.MakeFolder(folder);
+    }
+    for (const char* file :
+         {"f", "A/f", "B/f", "A/A1/f", "A/A2/f", "A/A1/X/f", "B/B1/f", ".hidden/f", "RO/f"}) {
+        tree.Create(file, "x");
+    }
+    ASSERT_EQ(symlink(tree.Path("A").c_str(), tree.Path("L").c_str()), 0);
+    ASSERT_EQ(chmod(tree.Path("RO").c_str(), 0555), 0);
+
+    Start(kModeLower, "*", /*subfolders=*/true);
+    const std::vector<std::string> expected = {"f",      "A/f",      "B/f",   "A/A1/f",
+                                               "A/A2/f", "A/A1/X/f", "B/B1/f"};
+    EXPECT_EQ(ShownPaths(), expected);
+    EXPECT_EQ(control.State().FolderCount, 6);
+    EXPECT_EQ(U8(control.State().FolderList.at(0)), tree.Path("A"));
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 7\r変換したファイルの数 = 0");
+}
+
+TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingMore) {
+    tree.Create("A.TXT", "x");
+    tree.Create("B.TXT", "x");
+    tree.Create("S/C.TXT", "x");
+    // The click arrives in the yield before the first file; that file's rename was already on
+    // its way, as with the window, and nothing after it is touched.
+    view.AtYield(1, [this] { control.CmdRpl_Click(); });
+    Start(kModeLower, "*", /*subfolders=*/true);
+    EXPECT_TRUE(view.start_enabled);
+    EXPECT_EQ(control.State().StopRequested, 1);
+    EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Stopped);
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"B.TXT", "S", "a.txt"}));
+    EXPECT_EQ(tree.Names("S"), std::vector<std::string>{"C.TXT"});
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 3\r変換したファイルの数 = 1");
+    EXPECT_EQ(U8(view.CaptionText(Caption::CmdRpl)), "開始");
+
+    // Start clears the request, so the next run works normally.
+    Start(kModeLower, "*", /*subfolders=*/true);
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"S", "a.txt", "b.txt"}));
+    EXPECT_EQ(tree.Names("S"), std::vector<std::string>{"c.txt"});
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 3\r変換したファイルの数 = 2");
+}
+
+TEST_F(RunControlTest, AbandonedRunShowsNoSummary) {
+    tree.Create("A.TXT", "x");
+    tree.Create("B.TXT", "x");
+    view.AtYield(1, [this] { control.Abandon(); });
+    Start(kModeLower, "*");
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(control.Abandoned());
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"B.TXT", "a.txt"}));
+}
+
+// Makes a chain of `depth` folders named "d" below root, working relative to each folder so
+// that no path longer than the system's limit is ever needed.
+void MakeChain(const std::string& root, int depth) {
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    close(fd);
+}
+
+void RemoveChain(int fd) {
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    if (next >= 0) {
+        RemoveChain(next);
+        unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    close(fd);
+}
+
+TEST_F(RunControlTest, DeepTreesAreWalkedAndTooLongPathsReportedOnce) {
+    MakeChain(tree.Root(), 2600);
+    Start(kModeLower, "*", /*subfolders=*/true);
+    // Every folder whose path the system accepts is collected; the first one beyond the limit
+    // is reported and nothing below it is reached.
+    EXPECT_GT(control.State().FolderCount, 1900);
+    EXPECT_LT(control.State().FolderCount, 2600);
+    ASSERT_GE(view.messages.size(), 2u);
+    EXPECT_NE(U8(view.messages[0]).find("too long"), std::string::npos) << U8(view.messages[0]);
+    EXPECT_EQ(U8(view.messages.back()).rfind("検索したファイルの数 = 0", 0), 0u);
+    RemoveChain(open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY));
+}
+
+}  // namespace
+}  // namespace popuran::run
