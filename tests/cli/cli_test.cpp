@@ -180,3 +180,50 @@ TEST(ParseOptions, ValuesAreTakenExactly) {
 
 }  // namespace
 }  // namespace popuran::cli
+
+namespace popuran::cli {
+namespace {
+
+// The dry run's change lines and summary are exactly what the real run then does, also where
+// an earlier rename of the run takes or frees a name.
+TEST_F(CliTest, DryRunPredictsTheRealRun) {
+    struct Case {
+        std::vector<std::string> files;
+        std::vector<std::string> args;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {{"A.TXT", "a.TXT", "B.txt", "b.TXT", "C"},
+         {"--mode", "lower", "--pattern", "*"},
+         "the first rename takes the name the next one wanted"},
+        {{"x.htm", "x.html", "y.htm", "z.HTM"},
+         {"--mode", "ext", "--search", "htm", "--replace", "html"},
+         "an existing target is never overwritten"},
+        {{"m.a", "m.b", "n.a"},
+         {"--mode", "ext", "--search", "*", "--replace", "b"},
+         "several files want one name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        testing::TempTree work;
+        for (const auto& name : c.files) {
+            work.Create(name, "contents of " + name);
+        }
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--folder", work.Root()});
+        auto dry_args = args;
+        dry_args.push_back("--dry-run");
+        const auto before = work.Names();
+        auto dry = RunCliProcess(scratch, dry_args);
+        EXPECT_EQ(work.Names(), before);
+        args.push_back("--verbose");
+        auto real = RunCliProcess(scratch, args);
+        EXPECT_EQ(dry.status, 0);
+        EXPECT_EQ(real.status, 0);
+        EXPECT_EQ(dry.out, real.out);
+        EXPECT_NE(real.out.find('\t'), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace popuran::cli
