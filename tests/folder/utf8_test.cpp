@@ -1,0 +1,116 @@
+#include <cstddef>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+namespace {
+
+TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"abc", u"abc", "ASCII"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "NUL is ASCII"},
+        {"\xC3\xA9", u"\u00E9", "two bytes"},
+        {"\xDF\xBF", u"\u07FF", "largest two-byte"},
+        {"\xE0\xA0\x80", u"\u0800", "smallest three-byte"},
+        {"\xE3\x81\x82", u"\u3042", "kana"},
+        {"\xED\x9F\xBF", u"\uD7FF", "just below the surrogates"},
+        {"\xEF\xBF\xBD", u"\uFFFD", "the replacement character itself is valid"},
+        {"\xF0\x9F\x98\x80", u"\xD83D\xDE00", "four bytes become a pair"},
+        {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF", "U+10FFFF"},
+        {"\xFF", u"\xDCFF", "never valid"},
+        {"\x80", u"\xDC80", "stray continuation"},
+        {"\xC0\x80", u"\xDCC0\xDC80", "overlong NUL"},
+        {"\xC1\xBF", u"\xDCC1\xDCBF", "overlong two-byte"},
+        {"\xE0\x80\xAF", u"\xDCE0\xDC80\xDCAF", "overlong three-byte"},
+        {"\xF0\x8F\xBF\xBF", u"\xDCF0\xDC8F\xDCBF\xDCBF", "overlong four-byte"},
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", "encoded high surrogate"},
+        {"\xED\xB2\x80", u"\xDCED\xDCB2\xDC80", "encoded escape unit"},
+        {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80", "above U+10FFFF"},
+        {"\xF5\x80\x80\x80", u"\xDCF5\xDC80\xDC80\xDC80", "lead byte F5"},
+        {"\xE3\x81", u"\xDCE3\xDC81", "cut short at the end"},
+        {"\xE3\x81"
+         "a",
+         u"\xDCE3\xDC81"
+         "a",
+         "cut short by ASCII"},
+        {"\x80\xC3\xA9", u"\xDC80\u00E9", "valid sequence right after a stray byte"},
+        {"\xC3\xC3\xA9", u"\xDCC3\u00E9", "lead byte followed by a new sequence"},
+        {"\x82\xA0.txt", u"\xDC82\xDCA0.txt", "a Shift-JIS name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Utf8ToText(c.bytes), c.text);
+        EXPECT_EQ(TextToUtf8(c.text), c.bytes);
+    }
+}
+
+TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {
+    struct Case {
+        std::u16string text;
+        std::string bytes;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"\xD800", "?", "lone high surrogate"},
+        {u"\xD83D"
+         "a",
+         "?a", "high surrogate before ASCII"},
+        {u"\xDE00", "?", "lone low surrogate outside the escapes"},
+        {u"\xDC41", "?", "would stand for an ASCII byte"},
+        {u"\xDC7F", "?", "just below the escapes"},
+        {u"\xDC80\xDCFF", "\x80\xFF", "the escapes' ends"},
+        {u"\xD800\xDC80", "\xF0\x90\x82\x80",
+         "a pair, even when its low half looks like an escape"},
+        {u"\uFFFF", "\xEF\xBF\xBF", "largest BMP code point"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(TextToUtf8(c.text), c.bytes);
+    }
+}
+
+std::string ByteString(std::initializer_list<int> values) {
+    std::string bytes;
+    for (const int v : values) {
+        bytes.push_back(static_cast<char>(v));
+    }
+    return bytes;
+}
+
+TEST(Utf8ToText, EveryTwoByteStringRoundTrips) {
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            const std::string bytes = ByteString({a, b});
+            ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << a << " " << b;
+        }
+    }
+}
+
+TEST(Utf8ToText, RandomByteStringsRoundTrip) {
+    std::mt19937 random(20240601);
+    // Mostly high bytes and valid lead/continuation mixes, where the decoder has most to get
+    // wrong.
+    std::uniform_int_distribution<int> length(0, 24);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> high(0x80, 0xFF);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes;
+        const int n = length(random);
+        for (int i = 0; i < n; ++i) {
+            bytes.push_back(static_cast<char>(round % 2 == 0 ? high(random) : byte(random)));
+        }
+        ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace popuran::folder
