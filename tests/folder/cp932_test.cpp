@@ -1,0 +1,286 @@
+// Code page 932 conversion: the character set, lossless escapes, offsets and canonical codes.
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+namespace {
+
+std::string Bytes(std::initializer_list<unsigned> values) {
+    std::string bytes;
+    for (unsigned v : values) {
+        bytes.push_back(static_cast<char>(v));
+    }
+    return bytes;
+}
+
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// A decoded text that is one real character, not an escape.
+bool IsOneCharacter(const std::u16string& text) {
+    return text.size() == 1 && !IsSurrogate(text[0]);
+}
+
+TEST(Cp932Decode, Has191SingleByteAnd9604DoubleByteCharacters) {
+    int singles = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        if (IsOneCharacter(Cp932Decode(Bytes({b})))) {
+            ++singles;
+        }
+    }
+    EXPECT_EQ(singles, 191);
+
+    int standard = 0;      // JIS X 0208, NEC row 13, NEC-selected and IBM extensions
+    int user_defined = 0;  // F040-F9FC
+    for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+        for (unsigned trail = 0; trail < 0x100; ++trail) {
+            std::u16string text = Cp932Decode(Bytes({lead, trail}));
+            if (!IsOneCharacter(text)) {
+                continue;
+            }
+            if (lead >= 0xF0 && lead <= 0xF9) {
+                EXPECT_GE(text[0], 0xE000);
+                EXPECT_LE(text[0], 0xE757);
+                ++user_defined;
+            } else {
+                ++standard;
+            }
+        }
+    }
+    EXPECT_EQ(standard, 7724);
+    EXPECT_EQ(user_defined, 1880);
+    EXPECT_EQ(Cp932Decode("\xF0\x40"), u"\uE000");
+    EXPECT_EQ(Cp932Decode("\xF9\xFC"), u"\uE757");
+}
+
+TEST(Cp932Decode, MapsBytesAndPairsToCharactersOrEscapes) {
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x5C\x7E", u"\\~", "0x5C and 0x7E are ASCII, not yen and overline"},
+        {"\x1A\x1C\x7F", u"\u001A\u001C\u007F", "control bytes map to themselves"},
+        {"\xA1\xDF", u"\uFF61\uFF9F", "half-width katakana"},
+        {"\x83\x5C", u"ソ", "a trail byte 0x5C belongs to its character"},
+        {"\x95\x5C", u"表", "a trail byte 0x5C belongs to its character"},
+        {"\x82\xA0\x88\x9F", u"あ亜", "double-byte characters"},
+        {"\x80", u"\xDC80", "0x80 is no character"},
+        {"\xA0", u"\xDCA0", "0xA0 is no character"},
+        {"\xFD\xFE\xFF", u"\xDCFD\xDCFE\xDCFF", "0xFD-0xFF are no characters"},
+        {"\x81", u"\xDC81", "a lead byte at the end"},
+        {"\x81\x20", u"\xDC81 ", "a lead byte before a non-trail byte"},
+        {"\x81\x7F", u"\xDC81\x7F", "0x7F is no trail byte"},
+        {"\xE0\xFD", u"\xDCE0\xDCFD", "0xFD is no trail byte"},
+        {"\x85\x40", u"\U000F8540", "an unmapped pair stays one character"},
+        {"\x85\x41"
+         "A",
+         u"\U000F8541A", "an unmapped pair does not swallow what follows"},
+        {"\xFC\xFC", u"\U000FFCFC", "the last unmapped pair"},
+        {"\x81\x5F\x81", u"\uFF3C\xDC81", "a pair, then a truncated lead"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Cp932Decode(c.bytes), c.text);
+        EXPECT_EQ(Cp932Encode(c.text), c.bytes);
+    }
+}
+
+TEST(Cp932Decode, EveryByteAndPairRoundTripsOrIsADuplicateOfItsCanonicalCode) {
+    for (unsigned b = 0; b < 256; ++b) {
+        ASSERT_EQ(Cp932Encode(Cp932Decode(Bytes({b}))), Bytes({b})) << b;
+    }
+    // Duplicates counted by (lead byte of the code read, lead byte of the code written).
+    std::map<std::pair<unsigned, unsigned>, int> duplicates;
+    for (unsigned first = 0; first < 256; ++first) {
+        for (unsigned second = 0; second < 256; ++second) {
+            const std::string bytes = Bytes({first, second});
+            const std::u16string text = Cp932Decode(bytes);
+            const std::string encoded = Cp932Encode(text);
+            if (encoded == bytes) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message() << std::hex << first << ' ' << second);
+            ASSERT_TRUE(IsOneCharacter(text));
+            ASSERT_EQ(encoded.size(), 2u);
+            EXPECT_EQ(Cp932Decode(encoded), text);
+            ++duplicates[{first, static_cast<unsigned char>(encoded[0])}];
+        }
+    }
+    // NEC row 13 symbols that JIS X 0208 has too; NEC-selected IBM extensions (rows ED and EE)
+    // written as IBM extensions (rows FA-FC); IBM extensions that row 13 or JIS has.
+    const std::map<std::pair<unsigned, unsigned>, int> expected = {
+        {{0x87, 0x81}, 9},  {{0xED, 0xFA}, 160}, {{0xED, 0xFB}, 28},
+        {{0xEE, 0x81}, 1},  {{0xEE, 0xFA}, 13},  {{0xEE, 0xFB}, 160},
+        {{0xEE, 0xFC}, 12}, {{0xFA, 0x81}, 2},   {{0xFA, 0x87}, 13},
+    };
+    EXPECT_EQ(duplicates, expected);
+}
+
+TEST(Cp932Encode, WritesTheCanonicalCodeOfACharacterWithTwoCodes) {
+    struct Case {
+        std::string read;
+        std::string written;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x87\x90", "\x81\xE0", "NEC row 13 ≒ is written as JIS"},
+        {"\xED\x40", "\xFA\x5C", "NEC-selected 纊 is written as IBM extension"},
+        {"\xEE\xEF", "\xFA\x40", "NEC-selected ⅰ is written as IBM extension"},
+        {"\xEE\xF9", "\x81\xCA", "NEC-selected ¬ is written as JIS"},
+        {"\xFA\x4A", "\x87\x54", "IBM Ⅰ is written as NEC row 13"},
+        {"\xFA\x5B", "\x81\xE6", "IBM ∵ is written as JIS"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Cp932Encode(Cp932Decode(c.read)), c.written);
+        EXPECT_EQ(Cp932Decode(c.read), Cp932Decode(c.written));
+    }
+}
+
+TEST(Cp932Decode, SearchForBackslashNeverMatchesInsideACharacter) {
+    const std::u16string text = Cp932Decode("\x83\x5C\x95\x5C\x85\x5C");
+    EXPECT_EQ(text.size(), 4u);  // ソ, 表 and the unmapped pair 85 5C
+    EXPECT_EQ(FindText(text, u"\\", 0, true), kNotFound);
+    EXPECT_EQ(FindText(text, u"\\", 0, false), kNotFound);
+}
+
+TEST(Cp932DecodeWithOffsets, GivesTheStartOfEachUnitsCharacter) {
+    struct Case {
+        std::string bytes;
+        std::vector<std::uint32_t> offsets;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"", {0}, "empty"},
+        {"a\x83\x5C\x85\x40\x80\x82\xA0"
+         "b",
+         {0, 1, 3, 3, 5, 6, 8, 9},
+         "ASCII, pair, unmapped pair (two units), lone byte, pair, ASCII"},
+        {"0123456789\x88\x9F"
+         "abcdefgh\x81",
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21},
+         "ASCII runs longer than eight bytes, a truncated lead at the end"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::u16string text = u"stale";
+        std::vector<std::uint32_t> offsets = {7, 7};
+        Cp932DecodeWithOffsets(c.bytes, text, offsets);
+        EXPECT_EQ(text, Cp932Decode(c.bytes));
+        EXPECT_EQ(offsets, c.offsets);
+    }
+}
+
+TEST(Cp932CharLength, CountsALeadFollowedByAnyTrailByteAsTwo) {
+    struct Case {
+        std::string bytes;
+        std::size_t length;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x81\x40", 2, "mapped pair"},         {"\x85\x40", 2, "unmapped pair"},
+        {"\x83\x5C", 2, "trail byte 0x5C"},     {"\xFC\xFC", 2, "highest lead and trail"},
+        {"\x81", 1, "lead at the end"},         {"\x81\x7F", 1, "0x7F is no trail"},
+        {"\x9F\x3F", 1, "0x3F is no trail"},    {"\x81\xFD", 1, "0xFD is no trail"},
+        {"\xA0\x40", 1, "0xA0 is no lead"},     {"\xFD\x40", 1, "0xFD is no lead"},
+        {"\xB1\x40", 1, "half-width katakana"}, {"A\x40", 1, "ASCII"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(
+            Cp932CharLength(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size()),
+            c.length);
+    }
+}
+
+// Random byte strings built from the bytes that matter (leads, trails, ASCII, non-characters).
+TEST(Cp932Decode, RandomBytesRoundTripExceptDuplicateCodes) {
+    const unsigned pool[] = {0x00, 0x1A, 0x20, 0x40, 0x41, 0x5C, 0x7E, 0x7F, 0x80, 0x81,
+                             0x82, 0x83, 0x85, 0x87, 0x88, 0x95, 0x9F, 0xA0, 0xA1, 0xB1,
+                             0xDF, 0xE0, 0xEA, 0xED, 0xEE, 0xF0, 0xFA, 0xFC, 0xFD, 0xFF};
+    std::mt19937 random(932);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(pool) - 1);
+    std::uniform_int_distribution<unsigned> any_byte(0, 255);
+    std::uniform_int_distribution<std::size_t> length(0, 40);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes;
+        for (std::size_t n = length(random); n > 0; --n) {
+            bytes.push_back(static_cast<char>(n % 3 == 0 ? any_byte(random) : pool[pick(random)]));
+        }
+        std::u16string text;
+        std::vector<std::uint32_t> offsets;
+        Cp932DecodeWithOffsets(bytes, text, offsets);
+        ASSERT_EQ(text, Cp932Decode(bytes));
+        const std::string encoded = Cp932Encode(text);
+        ASSERT_EQ(Cp932Decode(encoded), text);
+        ASSERT_EQ(encoded.size(), bytes.size());
+
+        // Character starts by Cp932CharLength agree with the offsets, and bytes differ only
+        // inside a pair read from a duplicate row (87, ED, EE, FA).
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+        std::vector<std::uint32_t> starts;
+        for (std::size_t i = 0; i < bytes.size();) {
+            starts.push_back(static_cast<std::uint32_t>(i));
+            const std::size_t step = Cp932CharLength(data + i, bytes.size() - i);
+            if (step == 2 && encoded.compare(i, 2, bytes, i, 2) != 0) {
+                const unsigned lead = data[i];
+                ASSERT_TRUE(lead == 0x87 || lead == 0xED || lead == 0xEE || lead == 0xFA);
+            }
+            if (step == 1) {
+                ASSERT_EQ(encoded[i], bytes[i]);
+            }
+            i += step;
+        }
+        starts.push_back(static_cast<std::uint32_t>(bytes.size()));
+        std::vector<std::uint32_t> distinct;
+        for (std::uint32_t offset : offsets) {
+            if (distinct.empty() || distinct.back() != offset) {
+                distinct.push_back(offset);
+            }
+        }
+        ASSERT_EQ(distinct, starts);
+    }
+}
+
+TEST(Cp932CanEncode, AcceptsOnlyRealCharacters) {
+    struct Case {
+        std::u16string text;
+        bool can_encode;
+        std::string encoded;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"", true, "", "empty"},
+        {u"abc\\~\u001A\u007F", true, "abc\\~\x1A\x7F", "ASCII and controls"},
+        {u"ソ表ｱ", true, "\x83\x5C\x95\x5C\xB1", "kana and kanji"},
+        {u"\uFF5E\u2252\uE000", true, "\x81\x60\x81\xE0\xF0\x40",
+         "fullwidth tilde, ≒, user-defined"},
+        {u"\u301C", false, "?", "wave dash has no code (fullwidth tilde has)"},
+        {u"a\u00A5b", false, "a?b", "the yen sign has no code of its own"},
+        {u"\U0001F600", false, "?", "a character outside the BMP is one '?'"},
+        {u"\xD83Dx", false, "?x", "unpaired high surrogate"},
+        {u"\xDC81", false, "\x81", "escape of a lone lead byte"},
+        {u"\xDC41", false, "?", "not an escape decoding produces: 0x41 is a character"},
+        {u"\xDCA1", false, "?", "not an escape decoding produces: 0xA1 is a character"},
+        {u"\U000F8540", false, "\x85\x40", "escape of an unmapped pair"},
+        {u"\U000F889F", false, "?", "not an escape: 88 9F is a character"},
+        {u"\U000F8130", false, "?", "not an escape: 0x30 is no trail byte"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Cp932CanEncode(c.text), c.can_encode);
+        EXPECT_EQ(Cp932Encode(c.text), c.encoded);
+    }
+}
+
+}  // namespace
+}  // namespace popuran::folder
