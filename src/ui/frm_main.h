@@ -1,14 +1,113 @@
-// FrmMain: the main window.
+// FrmMain: the main window, its modes, input boxes and histories, and the window side of a run.
 #pragma once
 
+#include <array>
+#include <string>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QWidget>
+
+#include "folder/file_services.h"
+#include "run/run_control.h"
+#include "run/run_state.h"
+#include "run/run_view.h"
+#include "ui/click_label.h"
 
 namespace popuran::ui {
 
-class FrmMain : public QWidget {
+class FrmAbout;
+
+class FrmMain : public QWidget, public run::RunView {
     Q_OBJECT
 public:
     explicit FrmMain(QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    // Sets mode 0, checks ChkBin, lays the window out, writes the status label and shows the
+    // window centred on its screen. A failure is shown with ModMain::ShowMessage.
+    void Form_Load();
+    // Window caption and layout for `mode`; does nothing while a run is active.
+    void ApplyMode(run::RunMode mode);
+
+    run::RunMode CurrentMode() const { return run_.State().CurrentMode; }
+    const run::RunControl& Run() const { return run_; }
+    // The open About window, or null.
+    FrmAbout* About() const;
+
+    // RunView.
+    std::u16string BoxText(int box) const override;
+    void SetBoxText(int box, std::u16string_view text) override;
+    bool Checked(run::CheckBox which) const override;
+    std::u16string CaptionText(run::Caption which) const override;
+    void SetCaption(run::Caption which, std::u16string_view text) override;
+    void EnableStartButton(bool enabled) override;
+    void ShowMessage(std::u16string_view text) override;
+    void FocusBox(int box) override;
+    // Boxes 0 to 3, hidden ones too: a non-empty text that its list does not hold yet (exact,
+    // case-sensitive) goes in at the top.
+    void RecordHistory() override;
+
+    // Controls, in tab order. The window owns them; these are plain pointers.
+    QLabel* LblSrc;
+    std::array<QComboBox*, 4> Cbobox;
+    QLabel* LblRpl;
+    QLabel* LblKey;
+    QLabel* LblPlace;
+    QPushButton* CmdPlace;
+    QCheckBox* ChkSub;
+    QCheckBox* ChkBin;
+    QPushButton* CmdRpl;
+    QComboBox* CboType;
+    QPushButton* CmdEnd;
+    QLabel* LblPath;
+    ClickLabel* LblStat;
+    QFrame* LblCmd;
+    QGroupBox* FraFN;
+    std::array<QRadioButton*, 2> OptFN;
+    std::array<QFrame*, 2> Line1;
+    QFrame* ImgBase;
+
+Q_SIGNALS:
+    // The window has been closed and no run is left on the stack: the program may end.
+    void ProgramEnded();
+
+protected:
+    // Dispatches every pending event; a Stop click runs to its end inside. After the window
+    // has been closed no further event is handled.
+    void YieldToEvents() override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private Q_SLOTS:
+    void CboType_Click();
+    void OptFN_Click(int index);
+    void CmdRpl_Click();
+    void CmdEnd_Click();
+    void CmdPlace_Click();
+    void LblStat_Click();
+
+private:
+    // Filters one typed character of box `index`; sets `key` to 0 to discard it.
+    void Cbobox_KeyPress(int index, char16_t& key);
+    // Closing: ends the program, during a run once the run has let go.
+    void Form_Unload();
+    bool Idle() const;
+    int BoxIndexOf(const QObject* watched) const;
+    void PlaceLabel(QLabel& label, int left, int top, int height);
+
+    folder::PosixFileServices files_;
+    run::RunControl run_;
+    QPointer<FrmAbout> about_;
+    int click_depth_ = 0;
+    bool closing_ = false;
 };
 
 }  // namespace popuran::ui

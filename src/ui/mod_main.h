@@ -1,0 +1,35 @@
+// ModMain: the start-up routine and the message box through which everything is reported.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QString>
+#include <QWidget>
+
+namespace popuran::ui {
+
+class FrmMain;
+
+namespace ModMain {
+
+// Shows `text` in a modal box titled "ぽぷらん" with one OK button and no icon; returns when the
+// user has closed it. Carriage returns start new lines. The text is never read as markup.
+void ShowMessage(const QString& text, QWidget* owner = nullptr);
+
+// What ShowMessage does. Tests put a capturing routine in place so that nothing blocks on a
+// modal box. Returns the routine that was in place; an empty routine restores the message box.
+using MessageRoutine = std::function<void(QWidget* owner, const QString& text)>;
+MessageRoutine SetMessageRoutine(MessageRoutine routine);
+
+// Makes the platform's Japanese font the application's font, when one is installed.
+void UseJapaneseFont(QApplication& app);
+
+// Start-up: creates the main window, which loads itself, and shows it. The program ends when
+// the window has been closed; the window asks the application to quit then.
+std::unique_ptr<FrmMain> Main();
+
+}  // namespace ModMain
+
+}  // namespace popuran::ui

@@ -1,0 +1,21 @@
+// Conversions between the work's UTF-16 texts and QString, at the window's edge.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <QString>
+
+namespace popuran::ui {
+
+inline QString ToQString(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+
+inline std::u16string ToU16(const QString& text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+}  // namespace popuran::ui
