@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "folder/text_services.h"
+#include "support/fake_file_services.h"
 #include "support/temp_tree.h"
 
 namespace popuran::folder {
@@ -158,18 +159,23 @@ TEST(PosixList, FolderThatIsNotThereListsNothingWithoutFailure) {
     }
 }
 
-TEST(PosixList, UnreadableFolderFails) {
+TEST(PosixList, FolderThatCannotBeOpenedFails) {
+    TempTree tree;
+    PosixFileServices files;
+    // Too long a name is refused by the system whoever asks.
+    auto too_long = files.List(tree.Text(std::string(300, 'n') + "/*"));
+    ASSERT_FALSE(too_long);
+    EXPECT_EQ(too_long.error().code.value(), ENAMETOOLONG);
+
     if (geteuid() == 0) {
         GTEST_SKIP() << "permission checks do not apply to root";
     }
-    TempTree tree;
     tree.Create("closed/inside", "x");
     ASSERT_EQ(chmod(tree.Path("closed").c_str(), 0), 0);
-    PosixFileServices files;
-    auto listed = files.List(tree.Text("closed/*"));
-    ASSERT_FALSE(listed);
-    EXPECT_EQ(listed.error().code.value(), EACCES);
-    EXPECT_NE(listed.error().Describe().find("closed"), std::string::npos);
+    auto closed = files.List(tree.Text("closed/*"));
+    ASSERT_FALSE(closed);
+    EXPECT_EQ(closed.error().code.value(), EACCES);
+    EXPECT_NE(closed.error().Describe().find("closed"), std::string::npos);
 }
 
 TEST(PosixList, NameThatIsNotUtf8IsListedReadAndRenamedWithItsBytes) {
@@ -518,6 +524,44 @@ TEST(PosixBackup, FailureLeavesTheTargetAsItWasAndNoTemporaryFile) {
     ASSERT_FALSE(onto_folder);
     EXPECT_EQ(onto_folder.error().code.value(), EISDIR);
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"dir.BAK", "f", "f.BAK"}));
+}
+
+// --- Fault injection ----------------------------------------------------------------------------
+
+TEST(FakeFileServices, FailsOnlyTheChosenCallAndCountsEveryCall) {
+    TempTree tree;
+    tree.Create("a", "A");
+    tree.Create("b", "B");
+    testing::FakeFileServices files;
+    files.FailAt(testing::FileOp::ReadAll, 2, EIO);
+    files.BeforeCall(testing::FileOp::ReadAll, 3, [&] { tree.Create("a", "changed"); });
+    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "A");
+    const auto failed = files.ReadAll(tree.Text("b"));
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().code.value(), EIO);
+    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "changed");
+    EXPECT_EQ(files.Calls(testing::FileOp::ReadAll), 3);
+    EXPECT_EQ(files.Calls(testing::FileOp::Rename), 0);
+    ASSERT_EQ(files.Log().size(), 3u);
+    EXPECT_EQ(files.Log()[1], "ReadAll " + tree.Path("b"));
+}
+
+TEST(FakeFileServices, FailedWriteOfAReplacementLeavesTheOriginal) {
+    TempTree tree;
+    tree.Create("f", "original");
+    testing::FakeFileServices files;
+    files.FailAt(testing::FileOp::AtomicWrite, 1, ENOSPC);
+    const auto replaced = files.ReplaceContents(tree.Text("f"), "new");
+    ASSERT_FALSE(replaced);
+    EXPECT_EQ(replaced.error().code.value(), ENOSPC);
+    EXPECT_EQ(files.Calls(testing::FileOp::AtomicCommit), 0);
+    EXPECT_EQ(tree.Read("f"), "original");
+    EXPECT_EQ(tree.Names(), std::vector<std::string>{"f"});
+
+    files.FailEvery(testing::FileOp::AtomicCommit, EIO);
+    EXPECT_FALSE(files.ReplaceContents(tree.Text("f"), "new"));
+    EXPECT_EQ(tree.Read("f"), "original");
+    EXPECT_EQ(tree.Names(), std::vector<std::string>{"f"});
 }
 
 }  // namespace
