@@ -26,6 +26,10 @@ constexpr char32_t kPairEscapeFirst = kPairEscapeBase + 0x8140;
 constexpr char32_t kPairEscapeLast = kPairEscapeBase + 0xFCFC;
 // No code page 932 code has the lead byte 0xFF, so this marks "no code" in the encode table.
 constexpr std::uint16_t kNoCode = 0xFFFF;
+// Marks of the decoder's pair table; no pair decodes to U+0000 or U+FFFF.
+constexpr char16_t kNotTrail = 0x0000;
+constexpr char16_t kUnmappedPair = 0xFFFF;
+constexpr std::uint16_t kNotLead = 0xFFFF;
 constexpr std::size_t kLeadRows = 31 + 29;  // 0x81-0x9F and 0xE0-0xFC
 
 enum class ByteKind : std::uint8_t { kCharacter, kLead, kInvalid };
@@ -44,9 +48,15 @@ constexpr bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 struct Tables {
     std::array<char16_t, 256> single{};  // the character of a byte of kind kCharacter
     std::array<ByteKind, 256> kind{};
-    std::array<bool, 256> trail{};
     std::vector<char16_t> pair;         // [LeadRow(lead) * 256 + trail]; 0 when unmapped
     std::vector<std::uint16_t> encode;  // [BMP character]: byte, lead << 8 | trail, or kNoCode
+
+    // The decoder's view, one lookup per step: what a byte that is no lead byte decodes to (a
+    // character or its escape); for a lead byte its row in decode_pair, indexed by the next
+    // byte: the character, kUnmappedPair, or kNotTrail.
+    std::array<char16_t, 256> decode_single{};
+    std::array<std::uint16_t, 256> row_base{};
+    std::vector<char16_t> decode_pair;
 
     char16_t Pair(unsigned lead, unsigned trail_byte) const {
         return pair[LeadRow(lead) * 256 + trail_byte];
@@ -156,7 +166,6 @@ Tables BuildTables() {
     t.encode.assign(0x10000, kNoCode);
     for (unsigned b = 0; b < 256; ++b) {
         t.kind[b] = IsLeadByte(b) ? ByteKind::kLead : ByteKind::kInvalid;
-        t.trail[b] = IsTrailByte(b);
     }
     // ASCII is taken as is: windows-31j swaps the control bytes 0x1A, 0x1C and 0x7F, which the
     // code page itself maps to U+001A, U+001C and U+007F; every other ASCII byte is the same.
@@ -166,6 +175,19 @@ Tables BuildTables() {
         t.encode[b] = static_cast<std::uint16_t>(b);
     }
     ReadIcuTable(t);
+    t.decode_pair.assign(kLeadRows * 256, kNotTrail);
+    for (unsigned b = 0; b < 256; ++b) {
+        t.decode_single[b] = t.kind[b] == ByteKind::kCharacter
+                                 ? t.single[b]
+                                 : static_cast<char16_t>(kByteEscapeBase + b);
+        t.row_base[b] = IsLeadByte(b) ? static_cast<std::uint16_t>(LeadRow(b) * 256) : kNotLead;
+        for (unsigned trail_byte = 0; IsLeadByte(b) && trail_byte < 256; ++trail_byte) {
+            if (IsTrailByte(trail_byte)) {
+                const char16_t c = t.Pair(b, trail_byte);
+                t.decode_pair[t.row_base[b] + trail_byte] = c != 0 ? c : kUnmappedPair;
+            }
+        }
+    }
     return t;
 }
 
@@ -185,12 +207,11 @@ std::size_t DecodeInto(std::string_view bytes, char16_t* out, std::uint32_t* off
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < n) {
-        unsigned b = p[i];
+        const unsigned b = p[i];
         if (b < 0x80) {
             // ASCII runs are copied eight bytes at a time.
             std::uint64_t word;
-            while (i + 8 <= n &&
-                   (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080u) == 0)) {
+            if (i + 8 <= n && (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080u) == 0)) {
                 for (std::size_t k = 0; k < 8; ++k) {
                     out[o + k] = p[i + k];
                     if constexpr (kWithOffsets) {
@@ -199,35 +220,29 @@ std::size_t DecodeInto(std::string_view bytes, char16_t* out, std::uint32_t* off
                 }
                 i += 8;
                 o += 8;
+                continue;
             }
-            if (i >= n) {
-                break;
-            }
-            b = p[i];
         }
-        const ByteKind kind = t.kind[b];
         if constexpr (kWithOffsets) {
             offsets[o] = static_cast<std::uint32_t>(i);
         }
-        if (kind == ByteKind::kCharacter) {
-            out[o++] = t.single[b];
+        const std::uint16_t row = t.row_base[b];
+        const char16_t c =
+            row == kNotLead || i + 1 == n ? kNotTrail : t.decode_pair[row + p[i + 1]];
+        if (c == kNotTrail) {
+            out[o++] = t.decode_single[b];  // also the escape of a lead byte standing alone
             ++i;
-        } else if (kind == ByteKind::kLead && i + 1 < n && t.trail[p[i + 1]]) {
-            const unsigned trail_byte = p[i + 1];
-            if (char16_t c = t.Pair(b, trail_byte); c != 0) {
-                out[o++] = c;
-            } else {
-                const char32_t escape = kPairEscapeBase + (b << 8 | trail_byte) - 0x10000;
-                out[o++] = static_cast<char16_t>(0xD800 + (escape >> 10));
-                if constexpr (kWithOffsets) {
-                    offsets[o] = static_cast<std::uint32_t>(i);
-                }
-                out[o++] = static_cast<char16_t>(0xDC00 + (escape & 0x3FF));
-            }
+        } else if (c != kUnmappedPair) {
+            out[o++] = c;
             i += 2;
         } else {
-            out[o++] = static_cast<char16_t>(kByteEscapeBase + b);
-            ++i;
+            const char32_t escape = kPairEscapeBase + (b << 8 | p[i + 1]) - 0x10000;
+            out[o++] = static_cast<char16_t>(0xD800 + (escape >> 10));
+            if constexpr (kWithOffsets) {
+                offsets[o] = static_cast<std::uint32_t>(i);
+            }
+            out[o++] = static_cast<char16_t>(0xDC00 + (escape & 0x3FF));
+            i += 2;
         }
     }
     return o;
