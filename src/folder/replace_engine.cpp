@@ -1,0 +1,357 @@
+#include "folder/replace_engine.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "folder/text_services.h"
+
+namespace popuran::folder {
+
+namespace {
+
+// Every character unit of code page 932 (a single byte, or a lead/trail pair), with what it
+// decodes to, built once from the text services so that the byte search and the decoder
+// always agree on where characters start and what they are.
+struct UnitTables {
+    std::array<std::uint8_t, 65536> length{};  // [b0 << 8 | b1]: bytes of the unit at b0
+    std::array<bool, 256> lead{};              // some b1 makes a two-byte unit of b0
+    bool ascii_single = true;                  // no byte below 0x80 starts a two-byte unit
+    std::array<char32_t, 256> single{};        // what a one-byte unit decodes to
+    std::array<char32_t, 256> single_folded{};
+    std::vector<char32_t> pair;  // [b0 << 8 | b1] for two-byte units
+    std::vector<char32_t> pair_folded;
+    std::unordered_map<char32_t, int> codes;  // how many units decode to a character
+
+    template <typename F>
+    void ForEachUnit(F&& f) const {
+        for (unsigned b = 0; b < 256; ++b) {
+            f(static_cast<unsigned char>(b), single[b], single_folded[b]);
+        }
+        for (unsigned code = 0; code < 65536; ++code) {
+            if (length[code] == 2) {
+                f(static_cast<unsigned char>(code & 0xFFu), pair[code], pair_folded[code]);
+            }
+        }
+    }
+};
+
+char32_t FirstCodePoint(std::u16string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    if (text.size() >= 2 && text[0] >= 0xD800 && text[0] <= 0xDBFF && text[1] >= 0xDC00 &&
+        text[1] <= 0xDFFF) {
+        return 0x10000 + ((static_cast<char32_t>(text[0]) - 0xD800) << 10) +
+               (static_cast<char32_t>(text[1]) - 0xDC00);
+    }
+    return text[0];
+}
+
+std::vector<char32_t> CodePoints(std::u16string_view text) {
+    std::vector<char32_t> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = FirstCodePoint(text.substr(i));
+        out.push_back(c);
+        i += c > 0xFFFF ? 2 : 1;
+    }
+    return out;
+}
+
+std::unique_ptr<UnitTables> BuildTables() {
+    auto t = std::make_unique<UnitTables>();
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        for (unsigned b1 = 0; b1 < 256; ++b1) {
+            const unsigned char bytes[2] = {static_cast<unsigned char>(b0),
+                                            static_cast<unsigned char>(b1)};
+            const std::size_t n = Cp932CharLength(bytes, 2);
+            t->length[b0 << 8 | b1] = static_cast<std::uint8_t>(n);
+            if (n == 2) {
+                t->lead[b0] = true;
+                if (b0 < 0x80) {
+                    t->ascii_single = false;
+                }
+            }
+        }
+    }
+    auto decode = [&t](std::string_view bytes, char32_t& value, char32_t& folded) {
+        const std::u16string text = Cp932Decode(bytes);
+        value = FirstCodePoint(text);
+        folded = FirstCodePoint(FoldCase(text));
+        ++t->codes[value];
+    };
+    for (unsigned b = 0; b < 256; ++b) {
+        const char byte = static_cast<char>(b);
+        decode(std::string_view(&byte, 1), t->single[b], t->single_folded[b]);
+    }
+    t->pair.assign(65536, 0);
+    t->pair_folded.assign(65536, 0);
+    for (unsigned code = 0; code < 65536; ++code) {
+        if (t->length[code] == 2) {
+            const char bytes[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFFu)};
+            decode(std::string_view(bytes, 2), t->pair[code], t->pair_folded[code]);
+        }
+    }
+    return t;
+}
+
+const UnitTables& Tables() {
+    static const std::unique_ptr<UnitTables> tables = BuildTables();
+    return *tables;
+}
+
+// A rough weight of how often a byte occurs in Japanese text files; the rarest byte that every
+// match must hold makes the quickest pre-check.
+int ByteWeight(unsigned char b) {
+    if (b == ' ' || b == '\r' || b == '\n' || b == '\t') {
+        return 16;
+    }
+    if (std::strchr("etaoinshrdlcu", b) != nullptr && b != 0) {
+        return 12;
+    }
+    if ((b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == 0x81 || b == 0x82 || b == 0x83) {
+        return 6;
+    }
+    if (b >= 'A' && b <= 'Z') {
+        return 3;
+    }
+    return 1;
+}
+
+}  // namespace
+
+SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
+    : case_sensitive_(case_sensitive) {
+    if (search.empty()) {
+        return;
+    }
+    const UnitTables& t = Tables();
+    units_ = CodePoints(case_sensitive ? std::u16string(search) : FoldCase(search));
+
+    // A plain byte search is enough when every character of the text has exactly one code and
+    // no single-byte character of it could be read as the start of a pair: then the text's
+    // bytes standing at a character boundary are exactly a match, and nothing else is.
+    exact_ = case_sensitive && Cp932CanEncode(search);
+    if (exact_) {
+        for (const char32_t c : units_) {
+            const auto it = t.codes.find(c);
+            if (it == t.codes.end() || it->second != 1) {
+                exact_ = false;
+                break;
+            }
+        }
+    }
+    if (exact_) {
+        encoded_ = Cp932Encode(search);
+        for (std::size_t i = 0; i < encoded_.size();) {
+            const auto b0 = static_cast<unsigned char>(encoded_[i]);
+            const auto b1 =
+                i + 1 < encoded_.size() ? static_cast<unsigned char>(encoded_[i + 1]) : 0u;
+            const std::size_t n = i + 1 < encoded_.size() ? t.length[b0 << 8 | b1] : 1;
+            if (n == 1 && t.lead[b0]) {
+                exact_ = false;
+                break;
+            }
+            i += n;
+        }
+        exact_ = exact_ && Cp932Decode(encoded_) == search;
+    }
+    if (exact_) {
+        max_match_bytes_ = encoded_.size();
+        return;
+    }
+    encoded_.clear();
+
+    max_match_bytes_ = 2 * units_.size();
+    kmp_.assign(units_.size(), 0);
+    for (std::size_t i = 1, k = 0; i < units_.size(); ++i) {
+        while (k > 0 && units_[i] != units_[k]) {
+            k = static_cast<std::size_t>(kmp_[k - 1]);
+        }
+        if (units_[i] == units_[k]) {
+            ++k;
+        }
+        kmp_[i] = static_cast<std::int32_t>(k);
+    }
+    starts_.assign(units_.size(), 0);
+
+    // The pre-check: of the first characters of the text, the one whose every form ends in the
+    // rarest bytes. A match always holds the last byte of one of that character's forms.
+    int best_weight = -1;
+    const std::size_t candidates = std::min<std::size_t>(units_.size(), 16);
+    for (std::size_t k = 0; k < candidates; ++k) {
+        std::array<bool, 256> keys{};
+        const char32_t wanted = units_[k];
+        t.ForEachUnit([&](unsigned char last, char32_t value, char32_t folded) {
+            if ((case_sensitive_ ? value : folded) == wanted) {
+                keys[last] = true;
+            }
+        });
+        int weight = 0;
+        for (unsigned b = 0; b < 256; ++b) {
+            if (keys[b]) {
+                weight += ByteWeight(static_cast<unsigned char>(b));
+            }
+        }
+        if (best_weight < 0 || weight < best_weight) {
+            best_weight = weight;
+            key_bytes_ = keys;
+        }
+    }
+    key_count_ = static_cast<std::size_t>(std::count(key_bytes_.begin(), key_bytes_.end(), true));
+    for (unsigned b = 0; b < 256; ++b) {
+        if (key_bytes_[b]) {
+            single_key_ = static_cast<unsigned char>(b);
+        }
+    }
+}
+
+bool SearchPattern::Find(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
+                         std::size_t& resume) const {
+    if (units_.empty()) {
+        resume = final ? bytes.size() : ResumePoint(bytes, from, final);
+        return false;
+    }
+    return exact_ ? FindExact(bytes, from, final, match, resume)
+                  : FindUnits(bytes, from, final, match, resume);
+}
+
+std::size_t SearchPattern::WalkTo(std::string_view bytes, std::size_t q, std::size_t limit) const {
+    const UnitTables& t = Tables();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    while (q < limit) {
+        if (t.ascii_single && q + 8 <= limit) {
+            std::uint64_t word;
+            std::memcpy(&word, p + q, sizeof word);
+            if ((word & 0x8080808080808080ull) == 0) {
+                q += 8;
+                continue;
+            }
+        }
+        q += q + 1 < size ? t.length[static_cast<unsigned>(p[q]) << 8 | p[q + 1]] : 1u;
+    }
+    return q;
+}
+
+std::size_t SearchPattern::ResumePoint(std::string_view bytes, std::size_t from, bool final) const {
+    if (final) {
+        return bytes.size();
+    }
+    // A match starting before limit would have ended inside the window; a lead byte in the last
+    // place cannot be read before the next byte comes, so at least one byte is kept.
+    const std::size_t keep = std::max<std::size_t>(max_match_bytes_, 2);
+    const std::size_t limit = bytes.size() >= keep ? bytes.size() - keep + 1 : 0;
+    return WalkTo(bytes, from, std::max(limit, from));
+}
+
+bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
+                              std::size_t& resume) const {
+    const std::size_t size = bytes.size();
+    const std::size_t n = encoded_.size();
+    std::size_t q = from;  // a character boundary
+    std::size_t s = from;  // where the byte search goes on
+    while (s + n <= size) {
+        const void* hit = memmem(bytes.data() + s, size - s, encoded_.data(), n);
+        if (hit == nullptr) {
+            break;
+        }
+        const auto p = static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
+        q = WalkTo(bytes, q, p);
+        if (q == p) {
+            match = ByteSpan{p, p + n};
+            return true;
+        }
+        s = p + 1;  // The bytes stand across a character boundary ("ハeedle" for "needle").
+    }
+    resume = final ? size : ResumePoint(bytes, q, final);
+    return false;
+}
+
+bool SearchPattern::MayHold(std::string_view bytes) const {
+    if (key_count_ == 0) {
+        return false;
+    }
+    if (key_count_ == 1) {
+        return std::memchr(bytes.data(), single_key_, bytes.size()) != nullptr;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    std::size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        if (key_bytes_[p[i]] || key_bytes_[p[i + 1]] || key_bytes_[p[i + 2]] ||
+            key_bytes_[p[i + 3]]) {
+            return true;
+        }
+    }
+    for (; i < size; ++i) {
+        if (key_bytes_[p[i]]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SearchPattern::FindUnits(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
+                              std::size_t& resume) const {
+    if (!MayHold(bytes.substr(from))) {
+        resume = ResumePoint(bytes, from, final);
+        return false;
+    }
+    const UnitTables& t = Tables();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    const char32_t* single = case_sensitive_ ? t.single.data() : t.single_folded.data();
+    const char32_t* pair = case_sensitive_ ? t.pair.data() : t.pair_folded.data();
+    const std::size_t m = units_.size();
+    const std::size_t keep = std::max<std::size_t>(max_match_bytes_, 2);
+    const std::size_t limit =
+        final ? size : std::max(from, size >= keep ? size - keep + 1 : std::size_t{0});
+    std::size_t resume_at = static_cast<std::size_t>(-1);
+
+    // Knuth-Morris-Pratt over the characters: linear, and the leftmost match comes first.
+    std::size_t q = from;
+    std::size_t j = 0;     // characters of the text matched so far
+    std::size_t slot = 0;  // where the next unit's start goes in starts_
+    while (q < size) {
+        if (resume_at == static_cast<std::size_t>(-1) && q >= limit) {
+            resume_at = q;
+        }
+        std::size_t len = 1;
+        char32_t value;
+        if (q + 1 < size) {
+            const unsigned code = static_cast<unsigned>(p[q]) << 8 | p[q + 1];
+            len = t.length[code];
+            value = len == 2 ? pair[code] : single[p[q]];
+        } else {
+            if (!final && t.lead[p[q]]) {
+                break;  // The next window tells whether this byte starts a pair.
+            }
+            value = single[p[q]];
+        }
+        starts_[slot] = q;
+        slot = slot + 1 == m ? 0 : slot + 1;
+        while (j > 0 && units_[j] != value) {
+            j = static_cast<std::size_t>(kmp_[j - 1]);
+        }
+        if (units_[j] == value) {
+            ++j;
+        }
+        q += len;
+        if (j == m) {
+            // The match's first unit is the oldest start kept, which is the next slot to fill.
+            match = ByteSpan{starts_[slot], q};
+            return true;
+        }
+    }
+    if (resume_at == static_cast<std::size_t>(-1)) {
+        resume_at = q;
+    }
+    resume = final ? size : resume_at;
+    return false;
+}
+
+}  // namespace popuran::folder
