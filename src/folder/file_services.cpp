@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -320,11 +321,6 @@ public:
             return Refusal();
         }
         const int fd = temp_.fd.Get();
-        // On disk before the rename, so that a crash leaves the old contents or the new ones,
-        // never a file of the new name with nothing in it.
-        if (fsync(fd) != 0) {
-            return Abandon(errno);
-        }
         // Owner first: a change of owner may clear the set-id bits that fchmod then restores.
         if (fchown(fd, original_.st_uid, original_.st_gid) != 0) {
             if (errno != EPERM) {
@@ -336,6 +332,11 @@ public:
             }
         }
         if (fchmod(fd, original_.st_mode & 07777) != 0) {
+            return Abandon(errno);
+        }
+        // Contents and permissions on disk before the rename, so that a crash leaves the old
+        // file or the new one, never a file of the new name with nothing in it.
+        if (fsync(fd) != 0) {
             return Abandon(errno);
         }
         if (const int error = temp_.fd.CloseChecked(); error != 0) {
@@ -426,8 +427,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 // stick. Should the second step fail, the file goes back to its old name.
 int RenameThroughTemporary(const std::string& from, const std::string& to) {
     const NativeSplit split = SplitNative(from);
-    std::random_device seed;
-    std::mt19937 random(seed());
+    // Only needs to differ from what is in the folder; a taken name just means another try.
+    static std::uint32_t counter = 0;
+    std::mt19937 random(static_cast<std::uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid() ^ ++counter));
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temp = split.folder + ".popuran-rename-" + std::to_string(random());
         const int first = RenameNoReplace(from, temp);
