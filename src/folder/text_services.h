@@ -24,7 +24,7 @@ namespace popuran::folder {
 std::u16string Cp932Decode(std::string_view bytes);
 // As Cp932Decode, and offsets[i] is the byte offset where the character holding code unit i
 // starts; offsets.back() == bytes.size(), so offsets has text.size() + 1 entries. Both outputs
-// are replaced.
+// are replaced. Throws std::length_error for 4 GiB of bytes or more (offsets are 32 bits).
 void Cp932DecodeWithOffsets(std::string_view bytes, std::u16string& text,
                             std::vector<std::uint32_t>& offsets);
 // Encodes text; the exact inverse of Cp932Decode. A character that has no code page 932 code
