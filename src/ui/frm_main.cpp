@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -154,6 +155,14 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     LblStat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     LblStat->setAlignment(Qt::AlignCenter);
     LblStat->setGeometry(t.Rect(6600, 2235, 1830, 255));
+    // The progress marker is eleven full-width cells; the label's font is made small enough
+    // for all of them, so that the square is never cut off at either end.
+    const int cells_width = LblStat->contentsRect().width() - 2;
+    if (QFontMetrics(LblStat->font()).horizontalAdvance(QChar(0x3000)) * 11 > cells_width) {
+        QFont font = LblStat->font();
+        font.setPixelSize(std::max(6, cells_width / 11));
+        LblStat->setFont(font);
+    }
 
     // The frame lies over the rows of boxes 0 and 1, which it replaces in modes 2 and 3.
     FraFN = new QGroupBox(this);
