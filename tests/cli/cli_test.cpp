@@ -197,10 +197,10 @@ TEST_F(CliTest, DryRunPredictsTheRealRun) {
          {"--mode", "lower", "--pattern", "*"},
          "the first rename takes the name the next one wanted"},
         {{"x.htm", "x.html", "y.htm", "z.HTM"},
-         {"--mode", "ext", "--search", "htm", "--replace", "html"},
+         {"--mode", "ext", "--search", "htm", "--replace", "html", "--pattern", "*"},
          "an existing target is never overwritten"},
         {{"m.a", "m.b", "n.a"},
-         {"--mode", "ext", "--search", "*", "--replace", "b"},
+         {"--mode", "ext", "--search", "*", "--replace", "b", "--pattern", "*"},
          "several files want one name"},
     };
     for (const auto& c : cases) {
