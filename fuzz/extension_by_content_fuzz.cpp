@@ -1,0 +1,222 @@
+// Fuzzes ExtensionByContent on random file contents held in memory.
+//
+// Input: one byte that chooses how short the reads are, then the file's contents. The answer
+// must be one of the known extensions or empty, the only failure the range error, and both
+// must be what a plain reading of the rules gives, whether the file arrives in one read or in
+// many short ones (the marker search reads in pieces).
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filetype/extension_by_content.h"
+#include "folder/file_services.h"
+#include "folder/text_services.h"
+#include "fuzz_check.h"
+
+namespace {
+
+namespace folder = popuran::folder;
+using folder::Fail;
+using folder::Result;
+using popuran::fuzz::AsBytes;
+
+constexpr std::size_t kHeadLimit = 150000;
+
+// The first few reads return at most `piece` bytes each, the size changing from read to read;
+// then reads are full. A few short reads put piece boundaries anywhere; more would only slow
+// the fuzzer down, since each read costs the detection a whole piece buffer.
+class ShortReader final : public folder::InputFile {
+public:
+    ShortReader(std::string_view contents, std::size_t piece)
+        : contents_(contents), piece_(piece) {}
+
+    Result<std::size_t> Read(char* buffer, std::size_t n) override {
+        std::size_t size = std::min({n, contents_.size() - at_, NextPiece()});
+        std::copy_n(contents_.data() + at_, size, buffer);
+        at_ += size;
+        return size;
+    }
+
+private:
+    std::size_t NextPiece() {
+        if (piece_ == 0 || reads_ == kShortReads) {
+            return contents_.size();
+        }
+        ++reads_;
+        return 1 + (piece_ * reads_ + reads_ * reads_) % (piece_ + 1);
+    }
+
+    static constexpr std::size_t kShortReads = 4;
+
+    std::string_view contents_;
+    std::size_t piece_;
+    std::size_t at_ = 0;
+    std::size_t reads_ = 0;
+};
+
+// One file, "/f", in memory; every other operation fails.
+class MemoryFiles final : public folder::FileServices {
+public:
+    MemoryFiles(std::string_view contents, std::size_t piece)
+        : contents_(contents), piece_(piece) {}
+
+    Result<std::vector<folder::DirEntry>> List(std::u16string_view) override {
+        return Fail(ENOSYS, "List");
+    }
+    Result<std::uint32_t> Attributes(std::u16string_view) override { return folder::kAttrArchive; }
+    Result<std::int64_t> Length(std::u16string_view) override {
+        return static_cast<std::int64_t>(contents_.size());
+    }
+    Result<std::string> ReadHead(std::u16string_view, std::size_t max_bytes) override {
+        return std::string(contents_.substr(0, max_bytes));
+    }
+    Result<std::string> ReadAll(std::u16string_view) override { return std::string(contents_); }
+    Result<std::unique_ptr<folder::InputFile>> OpenInput(std::u16string_view) override {
+        return std::make_unique<ShortReader>(contents_, piece_);
+    }
+    Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(std::u16string_view) override {
+        FUZZ_CHECK(false);  // Detection never writes.
+        return Fail(ENOSYS, "BeginReplace");
+    }
+    Result<void> CopyForBackup(std::u16string_view, std::u16string_view) override {
+        FUZZ_CHECK(false);
+        return Fail(ENOSYS, "CopyForBackup");
+    }
+    Result<void> Rename(std::u16string_view, std::u16string_view) override {
+        FUZZ_CHECK(false);
+        return Fail(ENOSYS, "Rename");
+    }
+
+private:
+    std::string_view contents_;
+    std::size_t piece_;
+};
+
+// The answer, or nullopt for the range error.
+using Expected = std::optional<std::u16string>;
+
+std::u16string AsciiLower(std::u16string text) {
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c + (u'a' - u'A'));
+        }
+    }
+    return text;
+}
+
+// Compares offset after offset and stops at the first mismatch; reaching past the head is the
+// range error (nullopt).
+std::optional<bool> Spells(std::string_view head, std::size_t offset, std::string_view letters) {
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        if (offset + i >= head.size()) {
+            return std::nullopt;
+        }
+        const char c = head[offset + i];
+        if (c != letters[i] && c != letters[i] + ('a' - 'A')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Expected Reference(std::string_view file) {
+    if (file.empty()) {
+        return std::nullopt;
+    }
+    const std::string_view head = file.substr(0, kHeadLimit);
+    if (head.find('\0') == std::string_view::npos) {
+        const std::u16string text = AsciiLower(folder::Cp932Decode(head));
+        for (const std::u16string_view marker : {u"<html>", u"<body", u"<head", u"<title>"}) {
+            if (text.find(marker) == std::u16string::npos) {
+                return u"txt";
+            }
+        }
+        return u"html";
+    }
+    struct Row {
+        std::size_t offset;
+        std::string_view letters;
+        std::u16string_view answer;
+    };
+    const Row before[] = {{6, "JFIF", u"jpg"}, {0, "GIF", u"gif"}, {0, "BM", u"bmp"},
+                          {0, "MZ", u"exe"},   {0, "PK", u"zip"},  {3, "LH", u"lzh"},
+                          {0, "MT", u"mid"}};
+    const Row after[] = {{1, "RA", u"ra"}, {1, "PDF", u"pdf"}, {0, "MSCF", u"cab"}};
+    for (const Row& row : before) {
+        const std::optional<bool> hit = Spells(head, row.offset, row.letters);
+        if (!hit || *hit) {
+            return hit ? Expected(row.answer) : std::nullopt;
+        }
+    }
+    const std::optional<bool> riff = Spells(head, 0, "RIFF");
+    if (!riff) {
+        return std::nullopt;
+    }
+    if (*riff) {
+        const std::optional<bool> wave = Spells(head, 8, "WAVE");
+        if (!wave || *wave) {
+            return wave ? Expected(u"wav") : std::nullopt;
+        }
+        const std::optional<bool> avi = Spells(head, 8, "AVI");
+        if (!avi || *avi) {
+            return avi ? Expected(u"avi") : std::nullopt;
+        }
+    }
+    for (const Row& row : after) {
+        const std::optional<bool> hit = Spells(head, row.offset, row.letters);
+        if (!hit || *hit) {
+            return hit ? Expected(row.answer) : std::nullopt;
+        }
+    }
+    const std::u16string text = folder::Cp932Decode(file);
+    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+        if ((text[i] == u'm' || text[i] == u'M') && (text[i + 1] == u'p' || text[i + 1] == u'P') &&
+            text[i + 2] == u'3') {
+            return u"mp3";
+        }
+    }
+    if (text.find(u"Microsoft Excel") != std::u16string::npos) {
+        return u"xls";
+    }
+    if (text.find(u"Microsoft Word") != std::u16string::npos) {
+        return u"doc";
+    }
+    return u"";
+}
+
+void CheckOne(std::string_view file, std::size_t piece, const Expected& expected) {
+    MemoryFiles files(file, piece);
+    const Result<std::u16string> answer = popuran::filetype::ExtensionByContent(files, u"/f");
+    if (!answer) {
+        FUZZ_CHECK(answer.error().code == std::errc::result_out_of_range);
+        FUZZ_CHECK(!expected.has_value());
+        return;
+    }
+    static const std::u16string_view kKnown[] = {u"html", u"txt", u"jpg", u"gif", u"bmp", u"exe",
+                                                 u"zip",  u"lzh", u"mid", u"wav", u"avi", u"ra",
+                                                 u"pdf",  u"cab", u"mp3", u"xls", u"doc", u""};
+    FUZZ_CHECK(std::find(std::begin(kKnown), std::end(kKnown), *answer) != std::end(kKnown));
+    FUZZ_CHECK(expected.has_value() && *answer == *expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::size_t piece = data[0];
+    const std::string_view file = AsBytes(data + 1, size - 1);
+    const Expected expected = Reference(file);
+    CheckOne(file, 0, expected);
+    if (piece != 0) {
+        CheckOne(file, piece, expected);
+    }
+    return 0;
+}
