@@ -161,6 +161,12 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
     }
     if (exact_) {
         max_match_bytes_ = encoded_.size();
+        for (std::size_t i = 0; i < encoded_.size(); ++i) {
+            const auto b = static_cast<unsigned char>(encoded_[i]);
+            if (ByteWeight(b) <= ByteWeight(static_cast<unsigned char>(encoded_[rare_]))) {
+                rare_ = i;
+            }
+        }
         return;
     }
     encoded_.clear();
@@ -255,11 +261,11 @@ bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool fin
     std::size_t q = from;  // a character boundary
     std::size_t s = from;  // where the byte search goes on
     while (s + n <= size) {
-        const void* hit = memmem(bytes.data() + s, size - s, encoded_.data(), n);
+        const char* hit = FindEncoded(bytes.data() + s, size - s);
         if (hit == nullptr) {
             break;
         }
-        const auto p = static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
+        const auto p = static_cast<std::size_t>(hit - bytes.data());
         q = WalkTo(bytes, q, p);
         if (q == p) {
             match = ByteSpan{p, p + n};
@@ -269,6 +275,30 @@ bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool fin
     }
     resume = final ? size : ResumePoint(bytes, q, final);
     return false;
+}
+
+const char* SearchPattern::FindEncoded(const char* hay, std::size_t length) const {
+    const std::size_t n = encoded_.size();
+    if (length < n) {
+        return nullptr;
+    }
+    // memchr on the rarest byte, then a comparison: quick on text where the word is rare,
+    // and never more than linear where it is everywhere.
+    const char* next = hay + rare_;
+    const char* const end = hay + (length - n) + rare_ + 1;
+    while (next < end) {
+        const void* found =
+            std::memchr(next, encoded_[rare_], static_cast<std::size_t>(end - next));
+        if (found == nullptr) {
+            return nullptr;
+        }
+        const char* at = static_cast<const char*>(found) - rare_;
+        if (std::memcmp(at, encoded_.data(), n) == 0) {
+            return at;
+        }
+        next = static_cast<const char*>(found) + 1;
+    }
+    return nullptr;
 }
 
 bool SearchPattern::MayHold(std::string_view bytes) const {

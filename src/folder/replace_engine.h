@@ -43,6 +43,8 @@ private:
                    std::size_t& resume) const;
     bool FindUnits(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
                    std::size_t& resume) const;
+    // The first place in hay where encoded_ stands, or nullptr.
+    const char* FindEncoded(const char* hay, std::size_t length) const;
     // True when bytes hold a byte that every match must hold.
     bool MayHold(std::string_view bytes) const;
     // The first character boundary >= limit, walking from the boundary q.
@@ -53,6 +55,7 @@ private:
     bool case_sensitive_ = true;
     bool exact_ = false;
     std::string encoded_;                // the search text's bytes, when exact_
+    std::size_t rare_ = 0;               // the place of the rarest byte in encoded_
     std::vector<char32_t> units_;        // the search text's code points (folded without case)
     std::vector<std::int32_t> kmp_;      // the failure function over units_
     std::array<bool, 256> key_bytes_{};  // every match holds one of these bytes

@@ -1,0 +1,425 @@
+#include "folder/replace_in_file.h"
+
+#include <cerrno>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "folder/text_services.h"
+#include "support/fake_file_services.h"
+#include "support/fake_view.h"
+#include "support/temp_tree.h"
+
+namespace popuran::folder {
+namespace {
+
+using testing::FakeFileServices;
+using testing::FileOp;
+using testing::U16;
+using testing::U8;
+
+// The status label with the square in cell k.
+std::string Cell(int k) {
+    std::string text;
+    for (int i = 0; i < 11; ++i) {
+        text += i == k ? "■" : "　";
+    }
+    return "LblStat=" + text;
+}
+
+std::vector<std::string> StatusLog(const testing::FakeView& view) {
+    std::vector<std::string> out;
+    for (const auto& entry : view.caption_log) {
+        if (entry.rfind(u"LblStat=", 0) == 0) {
+            out.push_back(U8(entry));
+        }
+    }
+    return out;
+}
+
+class ReplaceInFileTest : public ::testing::Test {
+protected:
+    // Runs mode 0 on one file of the tree.
+    bool Run(const std::string& name, std::u16string search, std::u16string replacement,
+             bool case_sensitive = true) {
+        state.SearchText = std::move(search);
+        state.ReplaceText = std::move(replacement);
+        state.CaseSensitive = case_sensitive ? 1 : 0;
+        return ReplaceInFile(work, tree.Text(name));
+    }
+    // Every name of the root folder, temporary files included.
+    std::vector<std::string> Names() const { return tree.Names(); }
+
+    testing::TempTree tree;
+    run::RunState state;
+    testing::FakeView view;
+    FakeFileServices files;
+    Work work{state, view, files};
+};
+
+TEST_F(ReplaceInFileTest, ReplacesAndKeepsTheFormerContentsAsBackup) {
+    tree.Create("memo.txt", "abc");
+    EXPECT_FALSE(Run("memo.txt", u"b", u"x"));
+    EXPECT_EQ(tree.Read("memo.txt"), "axc");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), "abc");
+    EXPECT_EQ(state.ReplacedStringCount, 1);
+    EXPECT_EQ(state.ChangedFileCount, 1);
+    EXPECT_TRUE(state.WorkText.empty());
+    ASSERT_EQ(view.changes.size(), 1u);
+    EXPECT_EQ(view.changes[0].path, tree.Text("memo.txt"));
+    EXPECT_EQ(view.changes[0].replaced, 1);
+    EXPECT_TRUE(view.changes[0].new_path.empty());
+}
+
+TEST_F(ReplaceInFileTest, LeavesAFileWithoutMatchAlone) {
+    tree.Create("memo.txt", "abc");
+    EXPECT_FALSE(Run("memo.txt", u"z", u"x"));
+    EXPECT_EQ(tree.Read("memo.txt"), "abc");
+    EXPECT_EQ(Names(), std::vector<std::string>{"memo.txt"});
+    EXPECT_EQ(state.ReplacedStringCount, 0);
+    EXPECT_EQ(state.ChangedFileCount, 0);
+    EXPECT_EQ(files.Calls(FileOp::BeginReplace), 0);
+    EXPECT_TRUE(view.changes.empty());
+    EXPECT_TRUE(StatusLog(view).empty());
+}
+
+TEST_F(ReplaceInFileTest, ReplacesLeftToRightWithoutOverlap) {
+    struct Case {
+        std::string before;
+        std::u16string search;
+        std::u16string replacement;
+        bool case_sensitive;
+        std::string after;
+        std::int32_t count;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"aaaa", u"aa", u"b", true, "bb", 2, "two matches side by side"},
+        {"aaa", u"aa", u"b", true, "ba", 1, "the last a is left"},
+        {"aa", u"a", u"aa", true, "aaaa", 2, "inserted text is not searched again"},
+        {"abc ABC aBc", u"abc", u"x", false, "x x x", 3, "letter case ignored"},
+        {"abc ABC aBc", u"abc", u"x", true, "x ABC aBc", 1, "letter case matters"},
+        {"a\r\nb", u"\r\n", u"\n", true, "a\nb", 1, "line ends are plain text"},
+        {"x\r\n", u"x", u"y", true, "y\r\n", 1, "no line end added or lost"},
+        {"ab", u"b", u"表", true, "a\x95\x5C", 1, "the replacement in code page 932"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        testing::TempTree t;
+        t.Create("f.txt", c.before);
+        run::RunState s;
+        s.SearchText = c.search;
+        s.ReplaceText = c.replacement;
+        s.CaseSensitive = c.case_sensitive ? 1 : 0;
+        Work w{s, view, files};
+        EXPECT_FALSE(ReplaceInFile(w, t.Text("f.txt")));
+        EXPECT_EQ(t.Read("f.txt"), c.after);
+        EXPECT_EQ(s.ReplacedStringCount, c.count);
+    }
+}
+
+TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
+    struct Case {
+        std::string name;
+        std::string bytes;
+        bool changed;
+        bool read;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"notes.txt", std::string("a\0b", 3), true, true, "a text ending is not scanned"},
+        {"SETUP.INI", "a", true, true, "upper case ending"},
+        {"index.Htm", "a", true, true, "mixed case ending"},
+        {"page.html", "a", true, true, "four-character ending"},
+        {"notes_txt", "a", true, true, "the last letters count, not an extension"},
+        {"README", "a", true, true, "unknown ending, no zero byte"},
+        {"data.dat", std::string("a\0", 2), false, true, "unknown ending with a zero byte"},
+        {"zero.dat", std::string("\0a", 2), false, true, "zero byte first"},
+        {"PROG.EXE", "a", false, false, "binary ending"},
+        {"a.ra", "a", false, false, "binary ending with its dot"},
+        {"PHOTO.JPEG", "a", false, false, "four-character binary ending"},
+        {"clip.tiff", "a", false, false, "four-character binary ending, lower case"},
+        {"song.mp3", "a", false, false, "binary ending with a digit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        tree.Create(c.name, c.bytes);
+        const int opened = files.Calls(FileOp::OpenInput);
+        EXPECT_FALSE(Run(c.name, u"a", u"b"));
+        EXPECT_EQ(tree.Read(c.name) != c.bytes, c.changed);
+        EXPECT_EQ(tree.Exists(c.name + ".BAK"), c.changed);
+        EXPECT_EQ(files.Calls(FileOp::OpenInput) > opened, c.read);
+    }
+}
+
+TEST_F(ReplaceInFileTest, MatchesCharactersNotBytes) {
+    struct Case {
+        std::string before;
+        std::u16string search;
+        std::u16string replacement;
+        bool case_sensitive;
+        std::string after;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x83\x5C\\\x95\x5C", u"\\", u"/", true, "\x83\x5C/\x95\x5C",
+         "the 5C trail of ソ and 表 is no backslash"},
+        {"\x83\x6E\x65\x65\x64\x6C\x65", u"needle", u"pin", true, "\x83\x6E\x65\x65\x64\x6C\x65",
+         "ハeedle holds the bytes of needle, not the word"},
+        {"\x83\x6E\x65\x65\x64\x6C\x65", u"NEEDLE", u"pin", false, "\x83\x6E\x65\x65\x64\x6C\x65",
+         "the same ignoring case"},
+        {"\x83\x40@", u"@", u"at", true,
+         "\x83\x40"
+         "at",
+         "the 40 trail of ァ is no @"},
+        {"\x82\x81\x82\x60", u"Ａ", u"b", false, "bb", "full-width letters fold"},
+        {"\x82\x81\x82\x60", u"Ａ", u"b", true,
+         "\x82\x81"
+         "b",
+         "full-width letters keep case"},
+        {"a\x82\x81"
+         "A",
+         u"a", u"b", false,
+         "b\x82\x81"
+         "b",
+         "a and ａ are distinct"},
+        {"\x83\xD6\x83\xB6", u"ω", u"w", false, "ww", "Greek folds too"},
+        {"\x81\xE6\x87\x9A\xFA\x5B", u"∵", u"!", true, "!!!",
+         "every code of a character with three"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        tree.Create("j.txt", c.before);
+        Run("j.txt", c.search, c.replacement, c.case_sensitive);
+        EXPECT_EQ(tree.Read("j.txt"), c.after);
+    }
+}
+
+// Random bytes, undecodable sequences and both codes of duplicate characters stay exactly as
+// they were around the matches.
+TEST_F(ReplaceInFileTest, ChangesNoByteOutsideTheMatches) {
+    static const std::vector<std::string> kNoise = {
+        "\x80",     "\xA0",     "\xFD",     "\xFF",     "\x81\x20", "\x87\x9A",
+        "\xFA\x5B", "\x81\xE6", "\x87\x90", "\x81\xE0", "\xED\x40", "\xFA\x5C",
+        "\x83\x5C", "\xF0\x40", "\x1A",     "\x7F",     "\r\n",     "\x85\x40"};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        std::string before;
+        std::string after;
+        for (int piece = 0; piece < 200; ++piece) {
+            if (rng() % 8 == 0) {
+                // A line feed is never part of a pair, so the word after it is a character.
+                before += "\nneedle";
+                after += "\n\x83\x6A";
+                continue;
+            }
+            // Noise never holds an n, so the word stands only where it was put.
+            std::string noise = kNoise[rng() % kNoise.size()];
+            if (rng() % 2 == 0) {
+                const auto b = static_cast<char>(1 + rng() % 255);
+                noise = std::string(1, b == 'n' ? 'N' : b);
+            }
+            before += noise;
+            after += noise;
+        }
+        SCOPED_TRACE(round);
+        tree.Create("noise.txt", before);
+        Run("noise.txt", u"needle", u"ニ");
+        ASSERT_EQ(tree.Read("noise.txt"), after);
+        if (before != after) {
+            ASSERT_EQ(tree.Read("noise.txt.BAK"), before);
+        }
+    }
+}
+
+TEST_F(ReplaceInFileTest, WithoutBackupNothingChanges) {
+    tree.Create("memo.txt", "abc");
+    files.FailAt(FileOp::CopyForBackup, 1, EACCES);
+    EXPECT_FALSE(Run("memo.txt", u"b", u"x"));
+    EXPECT_EQ(tree.Read("memo.txt"), "abc");
+    EXPECT_EQ(Names(), std::vector<std::string>{"memo.txt"});
+    EXPECT_EQ(state.ReplacedStringCount, 0);
+    EXPECT_EQ(state.ChangedFileCount, 0);
+    EXPECT_TRUE(view.changes.empty());
+}
+
+TEST_F(ReplaceInFileTest, AFailedWriteBackLeavesTheFileAndTakesBackBothCounts) {
+    const FileOp ops[] = {FileOp::BeginReplace, FileOp::AtomicWrite, FileOp::AtomicCommit};
+    for (const FileOp op : ops) {
+        SCOPED_TRACE(testing::FileOpName(op));
+        testing::TempTree t;
+        t.Create("memo.txt", "abcb");
+        FakeFileServices f;
+        f.FailAt(op, 1, ENOSPC);
+        run::RunState s;
+        s.SearchText = u"b";
+        s.ReplaceText = u"x";
+        s.CaseSensitive = 1;
+        s.ReplacedStringCount = 5;
+        s.ChangedFileCount = 2;
+        testing::FakeView v;
+        Work w{s, v, f};
+        EXPECT_FALSE(ReplaceInFile(w, t.Text("memo.txt")));
+        EXPECT_EQ(t.Read("memo.txt"), "abcb");
+        EXPECT_EQ(s.ReplacedStringCount, 5);
+        EXPECT_EQ(s.ChangedFileCount, 2);
+        EXPECT_TRUE(v.changes.empty());
+        for (const auto& name : t.Names()) {
+            EXPECT_NE(name[0], '.') << "temporary file left: " << name;
+        }
+    }
+}
+
+TEST_F(ReplaceInFileTest, AVanishedFileIsSkipped) {
+    tree.Create("gone.txt", "abc");
+    files.BeforeCall(FileOp::OpenInput, 1, [this] { ::unlink(tree.Path("gone.txt").c_str()); });
+    EXPECT_FALSE(Run("gone.txt", u"b", u"x"));
+    EXPECT_TRUE(Names().empty());
+    EXPECT_EQ(state.ChangedFileCount, 0);
+}
+
+TEST_F(ReplaceInFileTest, AStopWhileReplacingLeavesTheFileUntouched) {
+    std::string before;
+    for (int i = 0; i < 100; ++i) {
+        before += "needle, ";
+    }
+    tree.Create("big.txt", before);
+    view.AtYield(1, [this] { state.StopRequested = 1; });
+    EXPECT_TRUE(Run("big.txt", u"needle", u"pin"));
+    EXPECT_EQ(tree.Read("big.txt"), before);
+    EXPECT_EQ(Names(), std::vector<std::string>{"big.txt"});
+    EXPECT_EQ(state.ReplacedStringCount, 0);
+    EXPECT_EQ(state.ChangedFileCount, 0);
+    EXPECT_EQ(state.ProgressTicks, 20);  // the replacements counted up to the stop
+    EXPECT_TRUE(view.changes.empty());
+}
+
+TEST_F(ReplaceInFileTest, AStopWhileLookingForZeroBytesEndsTheFile) {
+    tree.Create("README", std::string(200 * 1024, 'a'));
+    view.AtYield(2, [this] { state.StopRequested = 1; });
+    EXPECT_TRUE(Run("README", u"a", u"b"));
+    EXPECT_EQ(view.yields, 2);
+    EXPECT_EQ(Names(), std::vector<std::string>{"README"});
+    EXPECT_EQ(state.ProgressTicks, 0);
+}
+
+TEST_F(ReplaceInFileTest, ReplacesALinkAtTheBackupNameWithoutFollowingIt) {
+    tree.Create("memo.txt", "abc");
+    tree.Create("other.dat", "keep");
+    ASSERT_EQ(::symlink("other.dat", tree.Path("memo.txt.BAK").c_str()), 0);
+    EXPECT_FALSE(Run("memo.txt", u"b", u"x"));
+    EXPECT_EQ(tree.Read("other.dat"), "keep");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), "abc");
+    char target[64];
+    EXPECT_EQ(::readlink(tree.Path("memo.txt.BAK").c_str(), target, sizeof target), -1);
+}
+
+TEST_F(ReplaceInFileTest, ASecondRunRefreshesTheBackup) {
+    tree.Create("memo.txt", "abc");
+    Run("memo.txt", u"b", u"x");
+    Run("memo.txt", u"x", u"y");
+    EXPECT_EQ(tree.Read("memo.txt"), "ayc");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), "axc");
+    EXPECT_EQ(state.ChangedFileCount, 2);
+}
+
+TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
+    struct Case {
+        int matches;
+        std::int32_t ticks_before;
+        std::vector<std::string> status;
+        int yields;
+        const char* why;
+    };
+    const Case cases[] = {
+        {19, 0, {Cell(1)}, 0, "19: no step, then 19 folds to cell 1"},
+        {45, 0, {Cell(1), Cell(2), Cell(5)}, 2, "45: steps 1 and 2, then cell 5"},
+        {10, 15, {Cell(1), Cell(5)}, 1, "the step restarts per file, the end uses the run"},
+        {0, 7, {}, 0, "no replacement, no marker"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        tree.Create("m.txt", std::string(static_cast<std::size_t>(c.matches), 'a') + "z");
+        run::RunState s;
+        s.SearchText = u"a";
+        s.ReplaceText = u"b";
+        s.CaseSensitive = 1;
+        s.ProgressTicks = c.ticks_before;
+        testing::FakeView v;
+        Work w{s, v, files};
+        EXPECT_FALSE(ReplaceInFile(w, tree.Text("m.txt")));
+        EXPECT_EQ(StatusLog(v), c.status);
+        EXPECT_EQ(v.yields, c.yields);
+        EXPECT_EQ(s.ProgressTicks, c.ticks_before + c.matches);
+    }
+}
+
+// Files larger than one read are searched window by window; matches across the seams and at
+// the very end are found, and a file without a match is read only once.
+TEST_F(ReplaceInFileTest, ReplacesAcrossTheWindowsOfALargeFile) {
+    const std::size_t window = std::size_t{4} << 20;
+    // ソ (83 5C) over and over: wherever a window ends, its 5C trail must not be taken for
+    // the backslash. Only the three at the very end are real ones.
+    std::string before;
+    while (before.size() < 2 * window + 100) {
+        before += "\x83\x5Cx";
+    }
+    const std::string expected = before + "///";
+    before += "\\\\\\";
+    tree.Create("big.txt", before);
+    EXPECT_FALSE(Run("big.txt", u"\\", u"/"));
+    EXPECT_EQ(state.ReplacedStringCount, 3);
+    EXPECT_TRUE(tree.Read("big.txt") == expected);
+    EXPECT_TRUE(tree.Read("big.txt.BAK") == before);
+
+    tree.Create("plain.txt", std::string(window + 10, 'x'));
+    const int opened = files.Calls(FileOp::OpenInput);
+    EXPECT_FALSE(Run("plain.txt", u"\\", u"/"));
+    EXPECT_EQ(files.Calls(FileOp::OpenInput), opened + 1);
+    EXPECT_FALSE(tree.Exists("plain.txt.BAK"));
+}
+
+TEST(ReplaceAll, ReplacesInTheTextAndCounts) {
+    struct Case {
+        std::u16string text;
+        std::u16string search;
+        std::uint8_t case_sensitive;
+        std::u16string after;
+        std::int32_t count;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"aaaa", u"aa", 1, u"bb", 2, "side by side"},
+        {u"aaa", u"aa", 1, u"ba", 1, "no overlap"},
+        {u"Aa ａ", u"a", 0, u"bb ａ", 2, "case ignored, width kept"},
+        {u"abc", u"", 1, u"abc", 0, "an empty search text finds nothing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        run::RunState state;
+        state.CaseSensitive = c.case_sensitive;
+        testing::FakeView view;
+        FakeFileServices files;
+        Work work{state, view, files};
+        EXPECT_EQ(ReplaceAll(work, c.text, c.search, u"b"), c.count);
+        EXPECT_EQ(U8(state.WorkText), U8(c.after));
+    }
+}
+
+TEST(ReplaceAll, GivesNothingWhenStopped) {
+    run::RunState state;
+    state.CaseSensitive = 1;
+    testing::FakeView view;
+    view.AtYield(1, [&state] { state.StopRequested = 1; });
+    FakeFileServices files;
+    Work work{state, view, files};
+    EXPECT_EQ(ReplaceAll(work, std::u16string(30, u'a'), u"a", u"b"), 0);
+    EXPECT_EQ(state.ProgressTicks, 20);
+}
+
+}  // namespace
+}  // namespace popuran::folder
