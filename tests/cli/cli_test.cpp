@@ -142,9 +142,17 @@ TEST_F(CliTest, FirstInterruptStopsAfterTheFileInHand) {
     for (int i = 0; i < 3000; ++i) {
         tree.Create("F" + std::to_string(i), "x");
     }
+    // The interrupt is sent once the run has renamed a file, so that the handler is surely
+    // installed and the run under way.
     auto run = RunCliProcess(
-        scratch, {"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}, [](pid_t pid) {
-            usleep(30000);
+        scratch, {"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}, [this](pid_t pid) {
+            for (int i = 0; i < 20000; ++i) {
+                const auto names = tree.Names();
+                if (!names.empty() && names.back()[0] == 'f') {
+                    break;
+                }
+                usleep(500);
+            }
             kill(pid, SIGINT);
         });
     if (run.status == 0) {
