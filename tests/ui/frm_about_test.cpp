@@ -60,15 +60,6 @@ TEST_F(FrmAboutTest, LinksHandOnExactlyWhatTheyShow) {
     EXPECT_EQ(about->LblURL->text(), QStringLiteral("https://popuran.example.org/"));
 }
 
-TEST_F(FrmAboutTest, TheStatusLabelOpensItOnlyWhileItReadsVersionInformation) {
-    for (const char16_t* caption : {u"", u"　　■　　　　　　　　", u"バージョン情報 "}) {
-        window_.SetCaption(run::Caption::LblStat, caption);
-        EXPECT_EQ(ClickStatus(), nullptr);
-    }
-    window_.SetCaption(run::Caption::LblStat, u"バージョン情報");
-    EXPECT_NE(ClickStatus(), nullptr);
-}
-
 TEST_F(FrmAboutTest, ExitClosesItAndEndsTheProgram) {
     ASSERT_NE(ClickStatus(), nullptr);
     QSignalSpy ended(&window_, &FrmMain::ProgramEnded);

@@ -45,8 +45,6 @@ public:
         });
     }
     ~CapturedMessages() { ui::ModMain::SetMessageRoutine(std::move(previous_)); }
-    CapturedMessages(const CapturedMessages&) = delete;
-    CapturedMessages& operator=(const CapturedMessages&) = delete;
 
     std::vector<QString> texts;
     std::function<void(const QString&)> on_message;

@@ -88,24 +88,6 @@ TEST_F(WindowRunTest, AReplacementRunFromStartToSummary) {
     EXPECT_NE(window_.About(), nullptr) << "the status label opens About again";
 }
 
-TEST_F(WindowRunTest, AnExtensionRunRewritesThePatternAndASecondRunMarksTheModeName) {
-    tree_.Create("index.htm", "<html>");
-    testing::ChooseListEntry(window_, 1);
-    Fill(u"htm", u"html", u"*");
-    QTest::mouseClick(window_.CmdRpl, Qt::LeftButton);
-    EXPECT_EQ(window_.BoxText(2), u"*.htm");
-    EXPECT_EQ(window_.Cbobox[2]->itemText(0), QStringLiteral("*.htm"));
-    EXPECT_EQ(tree_.Names(), std::vector<std::string>{"index.html"});
-
-    QString caption;
-    QTimer::singleShot(0, &window_, [this, &caption] { caption = Caption(); });
-    Fill(u"html", u"htm", u"*.html");
-    QTest::mouseClick(window_.CmdRpl, Qt::LeftButton);
-    EXPECT_EQ(caption, QStringLiteral("拡張子置換　[実行中]"));
-    EXPECT_EQ(messages_.texts.back(),
-              QStringLiteral("検索したファイルの数 = 1\r置換したファイルの数 = 1"));
-}
-
 TEST_F(WindowRunTest, AStopInsideALargeFileLeavesItUntouched) {
     for (const bool by_enter : {false, true}) {
         SCOPED_TRACE(by_enter ? "Enter in a box" : "a click on Stop");
