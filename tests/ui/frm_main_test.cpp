@@ -64,6 +64,7 @@ TEST_F(FrmMainTest, EachModeHasItsCaptionAndLayout) {
         {2, -1, 2, lower, nullptr, "the name entry gives lower case"},
         {-1, 1, 3, upper, nullptr, "the second option button gives upper case"},
         {-1, 0, 2, lower, nullptr, "the first option button gives lower case"},
+        {-1, 1, 3, upper, nullptr, "upper case again"},
         {2, -1, 2, lower, nullptr, "the name entry gives mode 2 whichever button is selected"},
         {1, -1, 1, u"ぽぷらん ： 拡張子置換", u"検索する拡張子(&F):", "names to extensions"},
     };
