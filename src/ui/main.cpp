@@ -48,7 +48,6 @@ ScriptOptions ReadScriptOptions(const QStringList& args) {
 
 // Fills the window as a user would for `mode` and saves its picture.
 void TakeScreenshot(popuran::ui::FrmMain& window, int mode, const QString& file) {
-    using popuran::ui::FrmMain;
     if (mode == 1) {
         window.CboType->setCurrentIndex(1);
         Q_EMIT window.CboType->activated(1);
