@@ -131,43 +131,5 @@ TEST(SearchPattern, AgreesWithReplaceAllOnRandomText) {
     }
 }
 
-TEST(SearchPattern, UsesPlainByteSearchOnlyForTextsWithOneCode) {
-    struct Case {
-        std::u16string search;
-        bool case_sensitive;
-        bool exact;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"needle", true, true, "ASCII, letter case matters"},
-        {u"ソ\\", true, true, "a 0x5C trail is still one code"},
-        {u"needle", false, false, "letter case ignored"},
-        {u"∵", true, false, "three codes for one character"},
-        {u"\xDC80", true, false, "a byte that is no character"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(SearchPattern(c.search, c.case_sensitive).ByteExact(), c.exact);
-    }
-}
-
-TEST(SearchPattern, NeverFindsAnEmptySearchText) {
-    const SearchPattern pattern(u"", true);
-    ByteSpan match;
-    std::size_t resume = 0;
-    EXPECT_FALSE(pattern.Find("abc", 0, true, match, resume));
-    EXPECT_EQ(resume, 3u);
-}
-
-TEST(SearchPattern, KeepsAPairThatStraddlesTheWindowEnd) {
-    // 0x83 at the end of a window may start ソ (83 5C): the next window must start there.
-    const SearchPattern pattern(u"\\", true);
-    ByteSpan match;
-    std::size_t resume = 0;
-    EXPECT_FALSE(pattern.Find("ab\x83", 0, false, match, resume));
-    EXPECT_EQ(resume, 2u);
-    EXPECT_FALSE(pattern.Find("\x83\\", 0, true, match, resume));
-}
-
 }  // namespace
 }  // namespace popuran::folder

@@ -73,6 +73,12 @@ TEST_F(ReplaceInFileTest, ReplacesAndKeepsTheFormerContentsAsBackup) {
     EXPECT_EQ(view.changes[0].path, tree.Text("memo.txt"));
     EXPECT_EQ(view.changes[0].replaced, 1);
     EXPECT_TRUE(view.changes[0].new_path.empty());
+
+    // A second run over the same file refreshes its backup.
+    EXPECT_FALSE(Run("memo.txt", u"x", u"y"));
+    EXPECT_EQ(tree.Read("memo.txt"), "ayc");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), "axc");
+    EXPECT_EQ(state.ChangedFileCount, 2);
 }
 
 TEST_F(ReplaceInFileTest, LeavesAFileWithoutMatchAlone) {
@@ -318,15 +324,6 @@ TEST_F(ReplaceInFileTest, ReplacesALinkAtTheBackupNameWithoutFollowingIt) {
     EXPECT_EQ(::readlink(tree.Path("memo.txt.BAK").c_str(), target, sizeof target), -1);
 }
 
-TEST_F(ReplaceInFileTest, ASecondRunRefreshesTheBackup) {
-    tree.Create("memo.txt", "abc");
-    Run("memo.txt", u"b", u"x");
-    Run("memo.txt", u"x", u"y");
-    EXPECT_EQ(tree.Read("memo.txt"), "ayc");
-    EXPECT_EQ(tree.Read("memo.txt.BAK"), "axc");
-    EXPECT_EQ(state.ChangedFileCount, 2);
-}
-
 TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
     struct Case {
         int matches;
@@ -383,42 +380,19 @@ TEST_F(ReplaceInFileTest, ReplacesAcrossTheWindowsOfALargeFile) {
     EXPECT_FALSE(tree.Exists("plain.txt.BAK"));
 }
 
-TEST(ReplaceAll, ReplacesInTheTextAndCounts) {
-    struct Case {
-        std::u16string text;
-        std::u16string search;
-        std::uint8_t case_sensitive;
-        std::u16string after;
-        std::int32_t count;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"aaaa", u"aa", 1, u"bb", 2, "side by side"},
-        {u"aaa", u"aa", 1, u"ba", 1, "no overlap"},
-        {u"Aa ａ", u"a", 0, u"bb ａ", 2, "case ignored, width kept"},
-        {u"abc", u"", 1, u"abc", 0, "an empty search text finds nothing"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        run::RunState state;
-        state.CaseSensitive = c.case_sensitive;
-        testing::FakeView view;
-        FakeFileServices files;
-        Work work{state, view, files};
-        EXPECT_EQ(ReplaceAll(work, c.text, c.search, u"b"), c.count);
-        EXPECT_EQ(U8(state.WorkText), U8(c.after));
-    }
-}
-
-TEST(ReplaceAll, GivesNothingWhenStopped) {
+TEST(ReplaceAll, ReplacesInTheTextUnlessStopped) {
     run::RunState state;
-    state.CaseSensitive = 1;
     testing::FakeView view;
-    view.AtYield(1, [&state] { state.StopRequested = 1; });
     FakeFileServices files;
     Work work{state, view, files};
-    EXPECT_EQ(ReplaceAll(work, std::u16string(30, u'a'), u"a", u"b"), 0);
-    EXPECT_EQ(state.ProgressTicks, 20);
+    EXPECT_EQ(ReplaceAll(work, u"Aa ａ aaa", u"aa", u"b"), 2);
+    EXPECT_EQ(U8(state.WorkText), "b ａ ba");  // case ignored, width kept, no overlap
+    EXPECT_EQ(ReplaceAll(work, u"abc", u"", u"b"), 0);
+
+    state.CaseSensitive = 1;
+    view.AtYield(1, [&state] { state.StopRequested = 1; });
+    EXPECT_EQ(ReplaceAll(work, std::u16string(40, u'a'), u"a", u"b"), 0);
+    EXPECT_EQ(state.ProgressTicks, 20);  // the yield at the run's 20th replacement stopped it
 }
 
 }  // namespace
