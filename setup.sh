@@ -2,12 +2,12 @@
 # Installs what is missing (Debian 12), builds, and then opens the window or runs every test.
 #   ./setup.sh window   build and open the window
 #   ./setup.sh test     build with warnings as errors and sanitizers, run every test and the
-#                       formatting check
+#                       formatting check, then each fuzzer for 20 seconds
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev libgmock-dev
-          libexpected-dev clang-format fonts-noto-cjk)
+          libexpected-dev clang-format fonts-noto-cjk clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
@@ -47,8 +47,10 @@ test)
     export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
     ctest --test-dir build-test --output-on-failure -j "$jobs"
     echo "Checking formatting"
-    git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' |
+    git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' \
+        'fuzz/*.cpp' 'fuzz/*.h' |
         xargs -r clang-format --dry-run --Werror
+    scripts/fuzz.sh 20
     ;;
 *)
     echo "usage: $0 window|test" >&2
