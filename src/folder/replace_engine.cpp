@@ -1,5 +1,9 @@
 #include "folder/replace_engine.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -109,7 +113,7 @@ int ByteWeight(unsigned char b) {
     if (b == ' ' || b == '\r' || b == '\n' || b == '\t') {
         return 16;
     }
-    if (std::strchr("etaoinshrdlcu", b) != nullptr && b != 0) {
+    if (b != 0 && std::strchr("etaoinsrh", b) != nullptr) {
         return 12;
     }
     if ((b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == 0x81 || b == 0x82 || b == 0x83) {
@@ -161,10 +165,20 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
     }
     if (exact_) {
         max_match_bytes_ = encoded_.size();
+        // The byte search looks for the two rarest bytes of the text at their places.
+        auto weight = [this](std::size_t i) {
+            return ByteWeight(static_cast<unsigned char>(encoded_[i]));
+        };
         for (std::size_t i = 0; i < encoded_.size(); ++i) {
-            const auto b = static_cast<unsigned char>(encoded_[i]);
-            if (ByteWeight(b) <= ByteWeight(static_cast<unsigned char>(encoded_[rare_]))) {
+            if (weight(i) < weight(rare_)) {
                 rare_ = i;
+            }
+        }
+        rare2_ = rare_ == 0 ? encoded_.size() - 1 : 0;
+        for (std::size_t i = 0; i < encoded_.size(); ++i) {
+            if (i != rare_ && (encoded_[rare2_] == encoded_[rare_] ||
+                               (encoded_[i] != encoded_[rare_] && weight(i) < weight(rare2_)))) {
+                rare2_ = i;
             }
         }
         return;
@@ -243,6 +257,20 @@ std::size_t SearchPattern::WalkTo(std::string_view bytes, std::size_t q, std::si
     return q;
 }
 
+std::size_t SearchPattern::NextBoundary(std::string_view bytes, std::size_t q,
+                                        std::size_t p) const {
+    // A byte that never starts a pair ends a character, so the byte after it starts one: the
+    // walk begins at the last such byte before p, or at the boundary already known. Each byte
+    // is looked at a bounded number of times as q moves on.
+    const UnitTables& t = Tables();
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t s = p;
+    while (s > q && t.lead[b[s - 1]]) {
+        --s;
+    }
+    return WalkTo(bytes, s, p);
+}
+
 std::size_t SearchPattern::ResumePoint(std::string_view bytes, std::size_t from, bool final) const {
     if (final) {
         return bytes.size();
@@ -251,7 +279,7 @@ std::size_t SearchPattern::ResumePoint(std::string_view bytes, std::size_t from,
     // place cannot be read before the next byte comes, so at least one byte is kept.
     const std::size_t keep = std::max<std::size_t>(max_match_bytes_, 2);
     const std::size_t limit = bytes.size() >= keep ? bytes.size() - keep + 1 : 0;
-    return WalkTo(bytes, from, std::max(limit, from));
+    return NextBoundary(bytes, from, std::max(limit, from));
 }
 
 bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
@@ -266,7 +294,7 @@ bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool fin
             break;
         }
         const auto p = static_cast<std::size_t>(hit - bytes.data());
-        q = WalkTo(bytes, q, p);
+        q = NextBoundary(bytes, q, p);
         if (q == p) {
             match = ByteSpan{p, p + n};
             return true;
@@ -282,21 +310,37 @@ const char* SearchPattern::FindEncoded(const char* hay, std::size_t length) cons
     if (length < n) {
         return nullptr;
     }
-    // memchr on the rarest byte, then a comparison: quick on text where the word is rare,
-    // and never more than linear where it is everywhere.
-    const char* next = hay + rare_;
-    const char* const end = hay + (length - n) + rare_ + 1;
-    while (next < end) {
-        const void* found =
-            std::memchr(next, encoded_[rare_], static_cast<std::size_t>(end - next));
-        if (found == nullptr) {
-            return nullptr;
+    if (n == 1) {
+        return static_cast<const char*>(std::memchr(hay, encoded_[0], length));
+    }
+    // Candidates hold the two rarest bytes of the text at their places; only they are
+    // compared in full. Quick where the word is rare, linear where it is everywhere.
+    const std::size_t last = length - n;  // the last place where the text may start
+    const char c1 = encoded_[rare_];
+    const char c2 = encoded_[rare2_];
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128i v1 = _mm_set1_epi8(c1);
+    const __m128i v2 = _mm_set1_epi8(c2);
+    for (; i + 15 <= last; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + rare_));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + rare2_));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, v1), _mm_cmpeq_epi8(b, v2))));
+        while (mask != 0) {
+            const char* at = hay + i + static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(at, encoded_.data(), n) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
         }
-        const char* at = static_cast<const char*>(found) - rare_;
-        if (std::memcmp(at, encoded_.data(), n) == 0) {
-            return at;
+    }
+#endif
+    for (; i <= last; ++i) {
+        if (hay[i + rare_] == c1 && hay[i + rare2_] == c2 &&
+            std::memcmp(hay + i, encoded_.data(), n) == 0) {
+            return hay + i;
         }
-        next = static_cast<const char*>(found) + 1;
     }
     return nullptr;
 }

@@ -49,13 +49,16 @@ private:
     bool MayHold(std::string_view bytes) const;
     // The first character boundary >= limit, walking from the boundary q.
     std::size_t WalkTo(std::string_view bytes, std::size_t q, std::size_t limit) const;
+    // The first character boundary >= p, knowing that q <= p is one.
+    std::size_t NextBoundary(std::string_view bytes, std::size_t q, std::size_t p) const;
     // Where to go on in a window without a match from `from` on.
     std::size_t ResumePoint(std::string_view bytes, std::size_t from, bool final) const;
 
     bool case_sensitive_ = true;
     bool exact_ = false;
-    std::string encoded_;                // the search text's bytes, when exact_
-    std::size_t rare_ = 0;               // the place of the rarest byte in encoded_
+    std::string encoded_;   // the search text's bytes, when exact_
+    std::size_t rare_ = 0;  // the places of the two rarest bytes in encoded_
+    std::size_t rare2_ = 0;
     std::vector<char32_t> units_;        // the search text's code points (folded without case)
     std::vector<std::int32_t> kmp_;      // the failure function over units_
     std::array<bool, 256> key_bytes_{};  // every match holds one of these bytes
