@@ -1,6 +1,8 @@
 #include "folder/replace_engine.h"
 
-#ifdef __SSE2__
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -124,6 +126,58 @@ int ByteWeight(unsigned char b) {
     }
     return 1;
 }
+
+// Two bytes of a word and their places in it, to find candidates for the word.
+struct PairKey {
+    std::string_view word;
+    std::size_t r1;
+    std::size_t r2;
+};
+
+// The first place from i that holds the word, where the places are checked a vector at a
+// time; i is left at the first place that was not checked.
+#ifdef __SSE2__
+const char* ScanSse2(const char* hay, std::size_t& i, std::size_t last, const PairKey& key) {
+    const __m128i v1 = _mm_set1_epi8(key.word[key.r1]);
+    const __m128i v2 = _mm_set1_epi8(key.word[key.r2]);
+    for (; i + 15 <= last; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + key.r1));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + key.r2));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, v1), _mm_cmpeq_epi8(b, v2))));
+        while (mask != 0) {
+            const char* at = hay + i + static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(at, key.word.data(), key.word.size()) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+    }
+    return nullptr;
+}
+#endif
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) const char* ScanAvx2(const char* hay, std::size_t& i,
+                                                     std::size_t last, const PairKey& key) {
+    const __m256i v1 = _mm256_set1_epi8(key.word[key.r1]);
+    const __m256i v2 = _mm256_set1_epi8(key.word[key.r2]);
+    for (; i + 31 <= last; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hay + i + key.r1));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hay + i + key.r2));
+        auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi8(a, v1), _mm256_cmpeq_epi8(b, v2))));
+        while (mask != 0) {
+            const char* at = hay + i + static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(at, key.word.data(), key.word.size()) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+    }
+    return nullptr;
+}
+#endif
 
 }  // namespace
 
@@ -315,27 +369,24 @@ const char* SearchPattern::FindEncoded(const char* hay, std::size_t length) cons
     }
     // Candidates hold the two rarest bytes of the text at their places; only they are
     // compared in full. Quick where the word is rare, linear where it is everywhere.
+    const PairKey key{encoded_, rare_, rare2_};
     const std::size_t last = length - n;  // the last place where the text may start
-    const char c1 = encoded_[rare_];
-    const char c2 = encoded_[rare2_];
     std::size_t i = 0;
-#ifdef __SSE2__
-    const __m128i v1 = _mm_set1_epi8(c1);
-    const __m128i v2 = _mm_set1_epi8(c2);
-    for (; i + 15 <= last; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + rare_));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + rare2_));
-        auto mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, v1), _mm_cmpeq_epi8(b, v2))));
-        while (mask != 0) {
-            const char* at = hay + i + static_cast<unsigned>(__builtin_ctz(mask));
-            if (std::memcmp(at, encoded_.data(), n) == 0) {
-                return at;
-            }
-            mask &= mask - 1;
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (const char* at = ScanAvx2(hay, i, last, key)) {
+            return at;
         }
     }
 #endif
+#ifdef __SSE2__
+    if (const char* at = ScanSse2(hay, i, last, key)) {
+        return at;
+    }
+#endif
+    const char c1 = encoded_[rare_];
+    const char c2 = encoded_[rare2_];
     for (; i <= last; ++i) {
         if (hay[i + rare_] == c1 && hay[i + rare2_] == c2 &&
             std::memcmp(hay + i, encoded_.data(), n) == 0) {

@@ -90,24 +90,29 @@ const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitiv
     return *pattern;
 }
 
+struct WindowMemory {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+};
+
 // The bytes of a file in hand: a window that slides over it from the start.
 class Window {
 public:
-    Window(std::vector<char>& buffer, std::unique_ptr<InputFile> input)
+    Window(WindowMemory& buffer, std::unique_ptr<InputFile> input)
         : buffer_(buffer), input_(std::move(input)) {}
 
-    std::string_view Bytes() const { return {buffer_.data(), size_}; }
+    std::string_view Bytes() const { return {buffer_.bytes.get(), size_}; }
     // True once the window reaches the end of the file.
     bool AtEnd() const { return at_end_; }
     // Forgets the first n bytes of the window.
     void Drop(std::size_t n) {
-        std::memmove(buffer_.data(), buffer_.data() + n, size_ - n);
+        std::memmove(buffer_.bytes.get(), buffer_.bytes.get() + n, size_ - n);
         size_ -= n;
     }
     // Reads until the window is full or the file ends.
     [[nodiscard]] bool Fill() {
-        while (size_ < buffer_.size() && !at_end_) {
-            auto got = input_->Read(buffer_.data() + size_, buffer_.size() - size_);
+        while (size_ < buffer_.size && !at_end_) {
+            auto got = input_->Read(buffer_.bytes.get() + size_, buffer_.size - size_);
             if (!got) {
                 return false;
             }
@@ -120,15 +125,14 @@ public:
     }
 
 private:
-    std::vector<char>& buffer_;
+    WindowMemory& buffer_;
     std::unique_ptr<InputFile> input_;
     std::size_t size_ = 0;
     bool at_end_ = false;
 };
 
 // Opens the file and reads its first window.
-std::unique_ptr<Window> OpenWindow(Work& work, std::u16string_view path,
-                                   std::vector<char>& buffer) {
+std::unique_ptr<Window> OpenWindow(Work& work, std::u16string_view path, WindowMemory& buffer) {
     auto input = work.files.OpenInput(path);
     if (!input) {
         return nullptr;
@@ -273,11 +277,16 @@ Content ScanForZero(Work& work, Window& window) {
     }
 }
 
-std::vector<char>& WindowBuffer(std::size_t max_match_bytes) {
-    // Kept from file to file: a run reads thousands of small files.
-    thread_local std::vector<char> buffer;
-    buffer.resize(kWindowBytes + max_match_bytes + 2);
-    return buffer;
+WindowMemory& WindowBuffer(std::size_t max_match_bytes) {
+    // Kept from file to file, since a run reads thousands of small files, and never cleared:
+    // only the bytes read into it are looked at.
+    thread_local WindowMemory memory;
+    const std::size_t size = kWindowBytes + max_match_bytes + 2;
+    if (memory.size != size) {
+        memory.bytes = std::make_unique_for_overwrite<char[]>(size);
+        memory.size = size;
+    }
+    return memory;
 }
 
 bool Replace(Work& work, std::u16string_view path) {
@@ -287,7 +296,7 @@ bool Replace(Work& work, std::u16string_view path) {
         return false;
     }
     const SearchPattern& pattern = PatternFor(state.SearchText, state.CaseSensitive != 0);
-    std::vector<char>& buffer = WindowBuffer(pattern.MaxMatchBytes());
+    WindowMemory& buffer = WindowBuffer(pattern.MaxMatchBytes());
     auto window = OpenWindow(work, path, buffer);
     if (!window) {
         return false;
