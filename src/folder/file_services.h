@@ -14,11 +14,11 @@
 namespace popuran::folder {
 
 // Attribute bits, mapped from lstat (links are never followed):
-inline constexpr std::uint32_t kAttrReadOnly = 1;      // owner write bit clear
-inline constexpr std::uint32_t kAttrHidden = 2;        // the name begins with '.'
-inline constexpr std::uint32_t kAttrSystem = 4;        // neither regular file nor directory
-inline constexpr std::uint32_t kAttrDirectory = 16;    // a directory
-inline constexpr std::uint32_t kAttrArchive = 32;      // a regular file
+inline constexpr std::uint32_t kAttrReadOnly = 1;         // owner write bit clear
+inline constexpr std::uint32_t kAttrHidden = 2;           // the name begins with '.'
+inline constexpr std::uint32_t kAttrSystem = 4;           // neither regular file nor directory
+inline constexpr std::uint32_t kAttrDirectory = 16;       // a directory
+inline constexpr std::uint32_t kAttrArchive = 32;         // a regular file
 inline constexpr std::uint32_t kAttrReparsePoint = 1024;  // a symbolic link
 
 struct DirEntry {
