@@ -2,7 +2,9 @@
 //
 // Code page 932: decoding never loses a byte. Re-encoding the decoded text gives the same
 // bytes, except that a character with two codes (the vendor extension rows) is written with
-// its preferred code; either way the re-encoded bytes decode to the same text again. Offsets
+// its preferred code: the JIS row's where there is one, the NEC row 13 code for the Roman
+// numerals and the like, the IBM code for the rest, never the NEC-selected IBM copy (0xED,
+// 0xEE). Either way the re-encoded bytes decode to the same text again. Offsets
 // start at 0, never decrease, end at the byte count, and each character's bytes decode to that
 // character alone.
 //
@@ -72,6 +74,9 @@ void CheckCp932(std::string_view bytes) {
             FUZZ_CHECK(!escape);
             FUZZ_CHECK(span.size() == 2 && encoded.size() == 2);
             FUZZ_CHECK(InDuplicateRow(raw[begin]));
+            // The NEC-selected copies of the IBM extensions are never the preferred code.
+            const auto preferred_lead = static_cast<unsigned char>(encoded[0]);
+            FUZZ_CHECK(preferred_lead != 0xED && preferred_lead != 0xEE);
             FUZZ_CHECK(folder::Cp932Decode(encoded) == character);
         }
         expected_encoding += encoded;

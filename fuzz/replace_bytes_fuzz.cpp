@@ -2,7 +2,8 @@
 //
 // Input: a flags byte, a window byte, then search '\x01' replacement '\x01' file bytes. Flag
 // bits 0 to 4 as for replace_all_fuzz (the search may be taken from the decoded file); bits 5
-// and 6 pick the file's name (text ending, no known ending, binary ending, "HTML").
+// and 6 pick the file's name (text ending, no known ending, binary ending, "HTML"); bit 7 asks
+// for a stop request at the yield that the window byte's top three bits choose.
 //
 // SearchPattern is driven through windows of a few bytes the way ReplaceInFile drives it
 // through its large ones, and ReplaceInFile itself runs on the file held in memory. The new
@@ -206,8 +207,9 @@ private:
     FileMap& files_;
 };
 
-void CheckReplaceInFile(std::uint8_t flags, std::string_view bytes, const std::u16string& search,
-                        const std::u16string& replacement, const Expected& expected) {
+void CheckReplaceInFile(std::uint8_t flags, int stop_at_yield, std::string_view bytes,
+                        const std::u16string& search, const std::u16string& replacement,
+                        const Expected& expected) {
     static const std::u16string_view kNames[] = {u"/d/f.txt", u"/d/f", u"/d/f.bin", u"/d/f.HTML"};
     const std::u16string path(kNames[(flags >> 5) & 3]);
     const std::u16string backup = path + u".BAK";
@@ -217,14 +219,16 @@ void CheckReplaceInFile(std::uint8_t flags, std::string_view bytes, const std::u
     state.CaseSensitive = (flags & 1) != 0 ? 1 : 0;
     state.SearchText = search;
     state.ReplaceText = replacement;
-    popuran::fuzz::QuietView view;
+    popuran::fuzz::QuietView view(state, stop_at_yield);
     folder::Work work{state, view, services};
 
-    FUZZ_CHECK(!folder::ReplaceInFile(work, path));
+    // A stop leaves the file as it was, whenever it comes.
+    const bool stopped = folder::ReplaceInFile(work, path);
+    FUZZ_CHECK(stopped == view.Stopped());
 
     const bool binary =
         path.ends_with(u".bin") || (path == u"/d/f" && bytes.find('\0') != std::string_view::npos);
-    const bool changed = !binary && expected.count > 0;
+    const bool changed = !binary && !stopped && expected.count > 0;
     if (changed) {
         if (files[path] != expected.bytes) {
             std::fprintf(stderr, "file     %s\ngot      %s\nexpected %s\n", Hex(bytes).c_str(),
@@ -276,6 +280,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(got.count == expected.count);
         FUZZ_CHECK(got.bytes == expected.bytes);
     }
-    CheckReplaceInFile(flags, bytes, search, replacement, expected);
+    // Without bit 7 the stop is asked for at a yield that never comes.
+    const int stop_at_yield = (flags & 128) != 0 ? 1 + data[1] / 32 : 0;
+    CheckReplaceInFile(flags, stop_at_yield, bytes, search, replacement, expected);
     return 0;
 }

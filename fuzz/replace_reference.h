@@ -1,6 +1,7 @@
 // A plain reference for search and replace, and a quiet RunView, for the replacement fuzzers.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,13 +9,22 @@
 #include <vector>
 
 #include "folder/text_services.h"
+#include "run/run_state.h"
 #include "run/run_view.h"
 
 namespace popuran::fuzz {
 
-// A window that never shows anything and never stops a run.
+// A window that shows nothing. Unless given a stop, it never stops a run; with one, the
+// stop request comes at the chosen yield (1-based), and every yield is a real one.
 class QuietView final : public run::RunView {
 public:
+    QuietView() = default;
+    QuietView(run::RunState& state, int stop_at_yield) : state_(&state), stop_at_(stop_at_yield) {
+        SetYieldInterval(std::chrono::nanoseconds(0));
+    }
+    // True once the stop request was made.
+    bool Stopped() const { return stop_at_ > 0 && yields_ >= stop_at_; }
+
     std::u16string BoxText(int) const override { return {}; }
     void SetBoxText(int, std::u16string_view) override {}
     bool Checked(run::CheckBox) const override { return false; }
@@ -26,7 +36,16 @@ public:
     void RecordHistory() override {}
 
 protected:
-    void YieldToEvents() override {}
+    void YieldToEvents() override {
+        if (state_ != nullptr && ++yields_ == stop_at_) {
+            state_->StopRequested = 1;
+        }
+    }
+
+private:
+    run::RunState* state_ = nullptr;
+    int stop_at_ = 0;
+    int yields_ = 0;
 };
 
 inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
