@@ -142,8 +142,11 @@ std::u16string_view WithoutTrailingSlashes(std::u16string_view path) {
     return path;
 }
 
+// A NUL would end the name at the system call, so the file would get a shorter name than the
+// one asked for.
 bool IsReservedName(std::u16string_view name) {
-    return name.empty() || name == u"." || name == u"..";
+    return name.empty() || name == u"." || name == u".." ||
+           name.find(u'\0') != std::u16string_view::npos;
 }
 
 // A temporary dot-file created beside `target` (same folder, so a rename can put it in place;

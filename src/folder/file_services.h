@@ -77,8 +77,8 @@ public:
     [[nodiscard]] virtual Result<void> CopyForBackup(std::u16string_view from,
                                                      std::u16string_view to) = 0;
     // Renames within one folder and never over another file. Fails (EINVAL) when new_path lies
-    // in another folder or its name is empty, "." or ".."; fails (EEXIST) when another entry
-    // has the new name. A rename that changes only letter case works also where the file
+    // in another folder or its name is empty, "." or ".." or holds NUL; fails (EEXIST) when another
+    // entry has the new name. A rename that changes only letter case works also where the file
     // system ignores case.
     [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) = 0;

@@ -301,6 +301,7 @@ TEST(PosixRename, RefusesNamesThatLeaveTheFolderOrAreNotNames) {
         {folder, "empty name"},
         {folder + u".", "dot"},
         {folder + u"..", "dot-dot"},
+        {folder + std::u16string(u"a.h\0tm", 6), "NUL would cut the name short at the call"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
