@@ -1,0 +1,173 @@
+// Interrupted system calls: linked with --wrap, so that read, write, open and mkostemp fail with
+// EINTR every other time while a test asks for it; the file services must retry them. A rename
+// that is interrupted is not retried: it fails the step cleanly.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "folder/file_services.h"
+#include "run/run_control.h"
+#include "support/fake_view.h"
+#include "support/safety_row.h"
+#include "support/temp_tree.h"
+#include "support/tree_snapshot.h"
+
+namespace {
+
+bool interrupting = false;  // read, write, open, mkostemp: every other call
+bool interrupt_rename = false;
+int calls = 0;
+int interrupted = 0;
+
+bool Interrupt() {
+    if (!interrupting || ++calls % 2 == 0) {
+        return false;
+    }
+    ++interrupted;
+    errno = EINTR;
+    return true;
+}
+
+// Interrupts only while alive.
+struct Interruptions {
+    Interruptions() {
+        interrupting = true;
+        calls = 0;
+        interrupted = 0;
+    }
+    ~Interruptions() { interrupting = false; }
+};
+
+}  // namespace
+
+extern "C" {
+ssize_t __real_read(int fd, void* buffer, size_t n);
+ssize_t __real_write(int fd, const void* buffer, size_t n);
+int __real_open(const char* path, int flags, ...);
+int __real_mkostemp(char* templ, int flags);
+int __real_rename(const char* from, const char* to);
+
+ssize_t __wrap_read(int fd, void* buffer, size_t n) {
+    return Interrupt() ? -1 : __real_read(fd, buffer, n);
+}
+ssize_t __wrap_write(int fd, const void* buffer, size_t n) {
+    return Interrupt() ? -1 : __real_write(fd, buffer, n);
+}
+int __wrap_open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    return Interrupt() ? -1 : __real_open(path, flags, mode);
+}
+int __wrap_mkostemp(char* templ, int flags) {
+    return Interrupt() ? -1 : __real_mkostemp(templ, flags);
+}
+int __wrap_rename(const char* from, const char* to) {
+    if (interrupt_rename) {
+        errno = EINTR;
+        return -1;
+    }
+    return __real_rename(from, to);
+}
+}
+
+namespace popuran::testing {
+namespace {
+
+std::string Bytes(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        s[i] = static_cast<char>((i * 131 + i / 7) % 251);
+    }
+    return s;
+}
+
+TEST(Eintr, InterruptedReadsWritesAndOpensAreRetried) {
+    TempTree tree;
+    const std::string data = Bytes(300000);
+    tree.Create("a.bin", data);
+    tree.Create("b.bin", "old");
+    folder::PosixFileServices files;
+    Interruptions on;
+    auto all = files.ReadAll(tree.Text("a.bin"));
+    ASSERT_TRUE(all) << all.error().Describe();
+    EXPECT_EQ(*all, data);
+    auto head = files.ReadHead(tree.Text("a.bin"), 1000);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(*head, data.substr(0, 1000));
+    auto listed = files.List(tree.Text("*"));
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->size(), 2u);
+    ASSERT_TRUE(files.CopyForBackup(tree.Text("a.bin"), tree.Text("a.bin.BAK")));
+    ASSERT_TRUE(files.ReplaceContents(tree.Text("b.bin"), data));
+    const int injected = interrupted;
+    interrupting = false;
+    EXPECT_EQ(tree.Read("a.bin.BAK"), data);
+    EXPECT_EQ(tree.Read("b.bin"), data);
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.bin", "a.bin.BAK", "b.bin"}));
+    EXPECT_GT(injected, 10);
+    RecordSafetyRow("EINTR",
+                    "every other read, write, open and mkostemp interrupted (" +
+                        std::to_string(injected) + " times)",
+                    "retried: reads, listing, backup and atomic replacement give exact bytes", 0);
+}
+
+TEST(Eintr, WholeRunUnderInterruptionsReplacesExactly) {
+    TempTree tree;
+    tree.Create("memo.txt", "one \x95\x5C\x8E\xA6 two \x95\x5C\x8E\xA6");
+    tree.Create("README", "\x95\x5C\x8E\xA6");
+    const TreeSnapshot before = SnapshotTree(tree.Root());
+    FakeView view;
+    folder::PosixFileServices files;
+    run::RunControl control(view, files);
+    view.boxes = {u"表示", u"x", u"*", tree.Text()};
+    {
+        Interruptions on;
+        control.CmdRpl_Click();
+    }
+    EXPECT_EQ(tree.Read("memo.txt"), "one x two x");
+    EXPECT_EQ(tree.Read("README"), "x");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), before.files.at("memo.txt"));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(U8(view.messages[0]),
+              "検索したファイルの数 = 2\r置換したファイルの数 = 2\r置換した文字列の数 = 3");
+    const Damage damage = CheckContents(before, SnapshotTree(tree.Root()),
+                                        {{"memo.txt", "one x two x"}, {"README", "x"}});
+    EXPECT_TRUE(damage.Clean()) << damage.Describe();
+    RecordSafetyRow("EINTR", "mode 0 run with every other read, write, open interrupted",
+                    "same result and counts as without interruptions", damage.damaged);
+}
+
+TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
+    TempTree tree;
+    tree.Create("memo.txt", "old");
+    tree.Create("memo.txt.BAK", "older");
+    folder::PosixFileServices files;
+    interrupt_rename = true;
+    const bool replaced = files.ReplaceContents(tree.Text("memo.txt"), "new").has_value();
+    const bool copied =
+        files.CopyForBackup(tree.Text("memo.txt"), tree.Text("memo.txt.BAK")).has_value();
+    interrupt_rename = false;
+    EXPECT_FALSE(replaced);
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(tree.Read("memo.txt"), "old");
+    EXPECT_EQ(tree.Read("memo.txt.BAK"), "older");
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"memo.txt", "memo.txt.BAK"}));
+    RecordSafetyRow("EINTR", "rename interrupted while putting new contents or a backup in place",
+                    "step fails, original and older backup as they were, no temporary left",
+                    static_cast<int>(tree.Read("memo.txt") != "old"));
+}
+
+}  // namespace
+}  // namespace popuran::testing
