@@ -1,9 +1,11 @@
 // Fuzzes ExtensionByContent on random file contents held in memory.
 //
-// Input: one byte that chooses how short the reads are (0: whole), then the file's contents.
-// The answer must be one of the known extensions or empty, the only failure the range error,
-// and both must be what a plain reading of the rules gives, whether the file arrives in one
-// read or in many short ones (the marker search reads in pieces).
+// Input: one byte, then the file's contents. The byte's low seven bits choose how short the
+// reads are (0: whole); its top bit pushes the second half of the contents past the 150000
+// bytes that decide text or binary, behind a run of the first half's last byte. The answer
+// must be one of the known extensions or empty, the only failure the range error, and both
+// must be what a plain reading of the rules gives, whether the file arrives in one read or in
+// many short ones (the marker search reads in pieces).
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -211,8 +213,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::size_t piece = data[0];
-    const std::string_view file = AsBytes(data + 1, size - 1);
+    const std::size_t piece = data[0] & 0x7Fu;
+    std::string file(AsBytes(data + 1, size - 1));
+    if ((data[0] & 0x80u) != 0 && !file.empty()) {
+        const std::size_t half = (file.size() + 1) / 2;
+        file.insert(half, kHeadLimit, file[half - 1]);
+    }
     // One detection per input: each costs a whole piece buffer, which is most of the time.
     CheckOne(file, piece, Reference(file));
     return 0;
