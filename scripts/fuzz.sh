@@ -27,9 +27,13 @@ for source in fuzz/*_fuzz.cpp; do
 done
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$build/artifacts"
+# What a failure's log says: the failed check, the sanitizer's verdict, the saved input, and the
+# inputs and results that the targets print before a failed comparison.
+report='check failed|ERROR:|SUMMARY|Test unit written'
+report+='|^(window|file|text|search|pattern|name|count|got|expected) '
 failed=()
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target" "fuzz/corpus/$target"
@@ -41,8 +45,7 @@ for target in "${targets[@]}"; do
         grep -E '^stat::number_of_executed_units|^Done' "$log" | tail -1 || true
     else
         echo "FAILED: $target (log: $log)"
-        grep -E 'check failed|ERROR:|SUMMARY|Test unit written|^pattern|^name|^expected' \
-            "$log" | head -20 || true
+        grep -E "$report" "$log" | head -20 || true
         failed+=("$target")
     fi
 done
