@@ -11,14 +11,16 @@ namespace popuran::folder {
 
 // --- Code page 932 (Microsoft's Shift-JIS) -------------------------------------------------
 //
-// Decoding is lossless: every byte sequence decodes to a text that Cp932Encode turns back into
-// the very same bytes.
+// Decoding loses no byte: every byte sequence decodes to a text that Cp932Encode turns back into
+// the same bytes, except for the 398 codes of characters that have a second code.
 //  - A mapped single byte or lead/trail pair becomes its character.
 //  - A lead/trail pair that has no character stays one character, the private-use code point
 //    U+F0000 + (lead << 8 | trail), so its trail byte is never read as an ASCII character.
 //  - Any other byte becomes the lone code unit U+DC00 + byte (as for file names).
-// A character with two codes (the NEC and IBM extension rows) decodes from either; encoding
-// writes the IBM-extension code.
+// A character with two codes (NEC row 13, the NEC-selected and the IBM extension rows) decodes
+// from either; encoding writes the one code the system's own converter writes: the JIS code
+// where there is one, else the IBM-extension code (never the NEC-selected rows ED/EE). Mode 0
+// keeps a file's own bytes outside the replaced spans, so this only affects replacement texts.
 
 // Decodes bytes to text.
 std::u16string Cp932Decode(std::string_view bytes);
@@ -27,7 +29,7 @@ std::u16string Cp932Decode(std::string_view bytes);
 // are replaced. Throws std::length_error for 4 GiB of bytes or more (offsets are 32 bits).
 void Cp932DecodeWithOffsets(std::string_view bytes, std::u16string& text,
                             std::vector<std::uint32_t>& offsets);
-// Encodes text; the exact inverse of Cp932Decode. A character that has no code page 932 code
+// Encodes text; the inverse of Cp932Decode (see above for characters with two codes). A character that has no code page 932 code
 // (and is not one of the escapes above) is written as '?'; use Cp932CanEncode to refuse such
 // texts first.
 std::string Cp932Encode(std::u16string_view text);
