@@ -29,9 +29,9 @@ std::u16string Cp932Decode(std::string_view bytes);
 // are replaced. Throws std::length_error for 4 GiB of bytes or more (offsets are 32 bits).
 void Cp932DecodeWithOffsets(std::string_view bytes, std::u16string& text,
                             std::vector<std::uint32_t>& offsets);
-// Encodes text; the inverse of Cp932Decode (see above for characters with two codes). A character that has no code page 932 code
-// (and is not one of the escapes above) is written as '?'; use Cp932CanEncode to refuse such
-// texts first.
+// Encodes text; the inverse of Cp932Decode (see above for characters with two codes). A
+// character that has no code page 932 code (and is not one of the escapes above) is written as
+// '?'; use Cp932CanEncode to refuse such texts first.
 std::string Cp932Encode(std::u16string_view text);
 // True when every character of the text is a real code page 932 character: no unpaired
 // surrogate, no escape code point, nothing without a code.
