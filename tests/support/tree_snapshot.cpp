@@ -1,119 +1,39 @@
 #include "support/tree_snapshot.h"
 
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace popuran::testing {
 
 namespace {
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
 }
 
-// Read with read(2) straight into the result: a tree of many megabytes is read after every
-// kill.
-std::string ReadBytes(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    struct stat st {};
-    std::size_t size = fstat(fd, &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
-    std::string bytes(size + 1, '\0');  // one more, to notice a file that grew
-    std::size_t done = 0;
-    for (;;) {
-        if (done == bytes.size()) {
-            bytes.resize(bytes.size() * 2);
-        }
-        const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    close(fd);
-    bytes.resize(done);
-    return bytes;
+bool IsDotName(const std::string& relative) {
+    const auto slash = relative.rfind('/');
+    return relative[slash == std::string::npos ? 0 : slash + 1] == '.';
 }
 
-void Walk(const std::string& root, const std::string& relative, TreeSnapshot& tree) {
-    const std::string folder = relative.empty() ? root : root + "/" + relative;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) {
-        throw std::runtime_error("cannot open " + folder + ": " + std::strerror(errno));
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(dir);
-    for (const auto& name : names) {
-        const std::string path = Join(relative, name);
-        const std::string full = root + "/" + path;
-        struct stat st {};
-        if (lstat(full.c_str(), &st) != 0) {
-            continue;  // gone while we looked
-        }
-        if (S_ISLNK(st.st_mode)) {
-            std::string target(4096, '\0');
-            const ssize_t n = readlink(full.c_str(), target.data(), target.size());
-            target.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-            tree.links[path] = target;
-        } else if (S_ISDIR(st.st_mode)) {
-            tree.folders.insert(path);
-            Walk(root, path, tree);
-        } else if (S_ISREG(st.st_mode)) {
-            tree.files[path] = ReadBytes(full);
-        }
-    }
+// The file whose backup `path` would be ("" if it is no backup name).
+std::string BackedUp(const std::string& path) {
+    return path.size() > 4 && path.ends_with(".BAK") ? path.substr(0, path.size() - 4) : "";
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Links and folders are never touched by any mode.
-void CheckLinksAndFolders(const TreeSnapshot& before, const TreeSnapshot& after, Damage& damage) {
-    for (const auto& [path, target] : before.links) {
-        const auto found = after.links.find(path);
-        if (found == after.links.end() || found->second != target) {
-            ++damage.unexpected;
-            damage.details.push_back("link changed or gone: " + path);
-        }
-    }
-    for (const auto& [path, target] : after.links) {
-        if (before.links.count(path) == 0) {
-            ++damage.unexpected;
-            damage.details.push_back("new link: " + path);
-        }
-    }
-    for (const auto& path : before.folders) {
-        if (after.folders.count(path) == 0) {
-            ++damage.unexpected;
-            damage.details.push_back("folder gone: " + path);
-        }
-    }
-    for (const auto& path : after.folders) {
-        if (before.folders.count(path) == 0) {
-            ++damage.unexpected;
-            damage.details.push_back("new folder: " + path);
-        }
-    }
+void Note(Damage& damage, int& counter, const std::string& detail) {
+    ++counter;
+    damage.details.push_back(detail);
 }
 
 // A new entry that is neither a backup nor a claimed file: a leftover temporary or a surprise.
@@ -121,18 +41,34 @@ void CountStray(const std::string& path, Damage& damage) {
     if (IsDotName(path)) {
         ++damage.leftovers;
     } else {
-        ++damage.unexpected;
-        damage.details.push_back("unexpected file: " + path);
+        Note(damage, damage.unexpected, "unexpected file: " + path);
+    }
+}
+
+// Links and folders are never touched by any mode.
+void CheckLinksAndFolders(const TreeSnapshot& before, const TreeSnapshot& after, Damage& damage) {
+    const auto entries = [](const TreeSnapshot& tree) {
+        std::set<std::string> all(tree.folders.begin(), tree.folders.end());
+        for (const auto& [path, target] : tree.links) {
+            all.insert(path + " -> " + target);
+        }
+        return all;
+    };
+    const std::set<std::string> old_entries = entries(before);
+    const std::set<std::string> new_entries = entries(after);
+    for (const auto& entry : old_entries) {
+        if (new_entries.count(entry) == 0) {
+            Note(damage, damage.unexpected, "link or folder changed or gone: " + entry);
+        }
+    }
+    for (const auto& entry : new_entries) {
+        if (old_entries.count(entry) == 0) {
+            Note(damage, damage.unexpected, "new link or folder: " + entry);
+        }
     }
 }
 
 }  // namespace
-
-bool IsDotName(const std::string& relative) {
-    const auto slash = relative.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    return start < relative.size() && relative[start] == '.';
-}
 
 std::string Damage::Describe() const {
     std::string text = std::to_string(damaged) + " damaged, " + std::to_string(unexpected) +
@@ -145,66 +81,63 @@ std::string Damage::Describe() const {
 
 TreeSnapshot SnapshotTree(const std::string& root) {
     TreeSnapshot tree;
-    Walk(root, "", tree);
+    // Directory links are not followed by the iterator; links are read, never resolved.
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string().substr(root.size() + 1);
+        if (entry.is_symlink()) {
+            tree.links[path] = fs::read_symlink(entry.path()).string();
+        } else if (entry.is_directory()) {
+            tree.folders.insert(path);
+        } else if (entry.is_regular_file()) {
+            tree.files[path] = ReadBytes(entry.path());
+        }
+    }
     return tree;
 }
 
 void WriteTree(const std::string& root, const TreeSnapshot& tree) {
-    for (const auto& folder : tree.folders) {  // sorted, so parents come first
-        mkdir((root + "/" + folder).c_str(), 0755);
+    for (const auto& folder : tree.folders) {
+        fs::create_directories(root + "/" + folder);
     }
     for (const auto& [path, bytes] : tree.files) {
         std::ofstream out(root + "/" + path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out) {
+        if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
             throw std::runtime_error("cannot write " + path);
         }
     }
     for (const auto& [path, target] : tree.links) {
-        if (symlink(target.c_str(), (root + "/" + path).c_str()) != 0) {
-            throw std::runtime_error("cannot link " + path);
-        }
+        fs::create_symlink(target, root + "/" + path);
     }
 }
 
 Damage CheckContents(const TreeSnapshot& before, const TreeSnapshot& after,
                      const std::map<std::string, std::string>& expected_new) {
     Damage damage;
+    // The bytes a file may hold afterwards, besides its own: its new ones, or for a backup
+    // (new or refreshed) the former bytes of its file.
+    const auto may_hold = [&](const std::string& path, const std::string& bytes) {
+        const auto fresh = expected_new.find(path);
+        const auto base = before.files.find(BackedUp(path));
+        return (fresh != expected_new.end() && bytes == fresh->second) ||
+               (base != before.files.end() && bytes == base->second);
+    };
     for (const auto& [path, old_bytes] : before.files) {
         const auto found = after.files.find(path);
         if (found == after.files.end()) {
-            ++damage.damaged;
-            damage.details.push_back("lost: " + path);
-            continue;
-        }
-        const std::string& now = found->second;
-        const auto fresh = expected_new.find(path);
-        bool fine = now == old_bytes || (fresh != expected_new.end() && now == fresh->second);
-        // A backup that was there before may be refreshed with its file's former bytes.
-        if (!fine && EndsWith(path, ".BAK")) {
-            const auto base = before.files.find(path.substr(0, path.size() - 4));
-            fine = base != before.files.end() && now == base->second;
-        }
-        if (!fine) {
-            ++damage.damaged;
-            damage.details.push_back("neither old nor new bytes: " + path);
+            Note(damage, damage.damaged, "lost: " + path);
+        } else if (found->second != old_bytes && !may_hold(path, found->second)) {
+            Note(damage, damage.damaged, "neither old nor new bytes: " + path);
         }
     }
     for (const auto& [path, bytes] : after.files) {
         if (before.files.count(path) != 0) {
             continue;
         }
-        if (EndsWith(path, ".BAK")) {
-            const auto base = before.files.find(path.substr(0, path.size() - 4));
-            if (base != before.files.end()) {
-                if (bytes != base->second) {
-                    ++damage.damaged;
-                    damage.details.push_back("backup is not the former file: " + path);
-                }
-                continue;
-            }
+        if (before.files.count(BackedUp(path)) == 0) {
+            CountStray(path, damage);
+        } else if (bytes != before.files.at(BackedUp(path))) {
+            Note(damage, damage.damaged, "backup is not the former file: " + path);
         }
-        CountStray(path, damage);
     }
     CheckLinksAndFolders(before, after, damage);
     return damage;
@@ -228,12 +161,10 @@ Damage CheckRenames(const TreeSnapshot& before, const TreeSnapshot& after,
     for (const auto& path : unmatched) {
         const std::string moved = new_path(path);
         const auto found = after.files.find(moved);
-        if (found != after.files.end() && found->second == before.files.at(path) &&
-            claimed.insert(moved).second) {
-            continue;
+        if (found == after.files.end() || found->second != before.files.at(path) ||
+            !claimed.insert(moved).second) {
+            Note(damage, damage.damaged, "not found under its old or new name: " + path);
         }
-        ++damage.damaged;
-        damage.details.push_back("not found under its old or new name: " + path);
     }
     for (const auto& [path, bytes] : after.files) {
         if (claimed.count(path) == 0) {

@@ -18,7 +18,6 @@ struct TreeSnapshot {
 };
 
 TreeSnapshot SnapshotTree(const std::string& root);
-
 // Writes the files, folders and links of a snapshot below root (which must exist).
 void WriteTree(const std::string& root, const TreeSnapshot& tree);
 
@@ -26,7 +25,7 @@ void WriteTree(const std::string& root, const TreeSnapshot& tree);
 struct Damage {
     int damaged = 0;     // files lost, or holding bytes that are neither their old nor new ones
     int leftovers = 0;   // new dot-files (temporaries left by a killed process)
-    int unexpected = 0;  // other new entries, or links and folders gone
+    int unexpected = 0;  // other new entries, or links and folders changed or gone
     std::vector<std::string> details;  // one line per damaged or unexpected entry
 
     bool Clean() const { return damaged == 0 && unexpected == 0; }
@@ -43,8 +42,5 @@ Damage CheckContents(const TreeSnapshot& before, const TreeSnapshot& after,
 // its old path or under `new_path(old)`; nothing else appears but dot-file leftovers.
 Damage CheckRenames(const TreeSnapshot& before, const TreeSnapshot& after,
                     const std::function<std::string(const std::string&)>& new_path);
-
-// Whether the last component of a relative path starts with '.'.
-bool IsDotName(const std::string& relative);
 
 }  // namespace popuran::testing
