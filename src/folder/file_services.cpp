@@ -112,6 +112,49 @@ Result<void> WriteFully(int fd, std::string_view bytes, const std::string& conte
     return {};
 }
 
+// Copies what is left of `from` to `to`. copy_file_range keeps the bytes inside the kernel (and
+// shares them where the file system can); where it is refused between these two files, plain
+// reads and writes go on from where it stopped, since both descriptors' offsets have moved.
+Result<void> CopyContents(const UniqueFd& from, const UniqueFd& to, std::int64_t expected,
+                          const std::string& from_path, const std::string& to_path) {
+    constexpr std::size_t kMaxCopy = std::size_t{1} << 30;
+    std::int64_t copied = 0;
+    for (;;) {
+        const ssize_t n = copy_file_range(from.Get(), nullptr, to.Get(), nullptr, kMaxCopy, 0);
+        if (n > 0) {
+            copied += n;
+            continue;
+        }
+        if (n == 0) {
+            // Some file systems report an end too early here; reading on tells for sure.
+            if (copied >= expected) {
+                return {};
+            }
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+            return Fail(errno, to_path);
+        }
+        break;
+    }
+    std::string buffer(std::size_t{1} << 16, '\0');
+    for (;;) {
+        auto got = ReadFully(from.Get(), buffer.data(), buffer.size(), from_path);
+        if (!got) {
+            return tl::unexpected(got.error());
+        }
+        if (*got == 0) {
+            return {};
+        }
+        if (auto put = WriteFully(to.Get(), std::string_view(buffer.data(), *got), to_path); !put) {
+            return put;
+        }
+    }
+}
+
 // --- Paths ------------------------------------------------------------------------------------
 
 // A native path cut after its last '/': the folder keeps the '/', a bare name has folder "".
@@ -385,12 +428,20 @@ public:
     PosixInputFile(UniqueFd fd, std::string context)
         : fd_(std::move(fd)), context_(std::move(context)) {}
     Result<std::size_t> Read(char* buffer, std::size_t n) override {
-        return ReadFully(fd_.Get(), buffer, n, context_);
+        // A short count means that read has just said "end of file"; asking again at once
+        // would only cost a system call per file.
+        if (at_end_) {
+            return std::size_t{0};
+        }
+        auto got = ReadFully(fd_.Get(), buffer, n, context_);
+        at_end_ = got && *got < n;
+        return got;
     }
 
 private:
     UniqueFd fd_;
     std::string context_;
+    bool at_end_ = false;
 };
 
 // --- Renames ----------------------------------------------------------------------------------
@@ -629,20 +680,9 @@ Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16
         unlink(temp->path.c_str());
         return Fail(error, context);
     };
-    std::string buffer(std::size_t{1} << 16, '\0');
-    for (;;) {
-        auto got = ReadFully(source->Get(), buffer.data(), buffer.size(), source_path);
-        if (!got) {
-            return fail(got.error().code.value(), source_path);
-        }
-        if (*got == 0) {
-            break;
-        }
-        if (auto put =
-                WriteFully(temp->fd.Get(), std::string_view(buffer.data(), *got), target_path);
-            !put) {
-            return fail(put.error().code.value(), target_path);
-        }
+    if (auto copied = CopyContents(*source, temp->fd, st.st_size, source_path, target_path);
+        !copied) {
+        return fail(copied.error().code.value(), copied.error().context);
     }
     if (fchmod(temp->fd.Get(), st.st_mode & 07777) != 0) {
         return fail(errno, target_path);

@@ -83,6 +83,11 @@ public:
     [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) = 0;
 
+    // True when OpenInput and the reads of its files may also run on a second thread while the
+    // first goes on with any call; mode 0 then looks at the next files ahead. False unless a
+    // service says so.
+    [[nodiscard]] virtual bool ConcurrentReads() const { return false; }
+
     // Convenience: BeginReplace, one Write, Commit.
     [[nodiscard]] Result<void> ReplaceContents(std::u16string_view path, std::string_view bytes);
 };
@@ -103,6 +108,7 @@ public:
                                              std::u16string_view to) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
+    [[nodiscard]] bool ConcurrentReads() const override { return true; }
 };
 
 // The native bytes of a path (the inverse of Utf8ToText).
