@@ -1,9 +1,13 @@
 #include "folder/process_folder.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "folder/path_helpers.h"
 #include "folder/renaming.h"
+#include "folder/replace_ahead.h"
+#include "folder/replace_engine.h"
 #include "folder/replace_in_file.h"
 #include "folder/text_services.h"
 
@@ -54,6 +58,14 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     auto& state = work.state;
     state.FileCount = CollectFiles(work, pattern_path, kAttrArchive);
     std::int32_t handled = 0;
+    // In mode 0 the other core reads and searches the next files meanwhile; it stops and is
+    // waited for whenever this call returns.
+    std::optional<ReplaceAhead> ahead;
+    if (state.CurrentMode == run::kModeReplace && state.FileCount > 1) {
+        const auto begin = state.FileList.begin();
+        ahead.emplace(work.files, PatternFor(state.SearchText, state.CaseSensitive != 0),
+                      std::vector<std::u16string>(begin, begin + state.FileCount));
+    }
     for (std::int32_t i = 0; i < state.FileCount; ++i) {
         if (state.StopRequested != 0) {
             return;
@@ -66,6 +78,10 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
         if (length && *length > 0) {
             switch (state.CurrentMode) {
                 case run::kModeReplace:
+                    // A file that was read to its end without a match would be left as it is.
+                    if (ahead && ahead->HoldsNoMatch(static_cast<std::size_t>(i), *length)) {
+                        break;
+                    }
                     if (ReplaceInFile(work, path)) {
                         return;
                     }

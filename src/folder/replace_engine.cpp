@@ -479,4 +479,18 @@ bool SearchPattern::FindUnits(std::string_view bytes, std::size_t from, bool fin
     return false;
 }
 
+const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitive) {
+    // Compiling looks at the tables of every code; a run compiles its search text once per
+    // thread, and the pattern is not shared between threads (it keeps state while it finds).
+    thread_local std::unique_ptr<SearchPattern> pattern;
+    thread_local std::u16string pattern_search;
+    thread_local bool pattern_case = true;
+    if (!pattern || pattern_search != search || pattern_case != case_sensitive) {
+        pattern = std::make_unique<SearchPattern>(search, case_sensitive);
+        pattern_search = search;
+        pattern_case = case_sensitive;
+    }
+    return *pattern;
+}
+
 }  // namespace popuran::folder

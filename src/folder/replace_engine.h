@@ -68,4 +68,7 @@ private:
     mutable std::vector<std::size_t> starts_;  // where the last units_.size() units began
 };
 
+// The compiled pattern of search, kept for the calling thread until it asks for another text.
+const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitive);
+
 }  // namespace popuran::folder

@@ -11,6 +11,7 @@
 
 #include "folder/progress_marker.h"
 #include "folder/replace_engine.h"
+#include "folder/text_endings.h"
 #include "folder/text_services.h"
 
 namespace popuran::folder {
@@ -25,37 +26,6 @@ constexpr std::size_t kScanBlockBytes = std::size_t{64} << 10;
 constexpr std::size_t kOutputBytes = std::size_t{1} << 20;
 // The square moves once per this many replacements of the run.
 constexpr std::int32_t kTicksPerStep = 20;
-
-enum class Kind { kText, kBinary, kUnknown };
-
-// Whether the path's ending makes the file text or not; the last characters count, not a
-// separated extension, so "notes_txt" is text too.
-Kind KindByName(std::u16string_view path) {
-    static constexpr std::array<std::u16string_view, 3> kText3 = {u"TXT", u"INI", u"HTM"};
-    static constexpr std::array<std::u16string_view, 26> kBinary3 = {
-        u"EXE", u"BIN", u"DLL", u"LZH", u"ZIP", u"ZAB", u"CLP", u"JPG", u"PIC",
-        u"PCD", u"BMP", u"GIF", u"TIF", u"CAM", u"RLE", u"WMF", u"MID", u"WAV",
-        u"MP3", u".RA", u"VQF", u"RTF", u"PDF", u"XLS", u"PPT", u"MDB"};
-    static constexpr std::array<std::u16string_view, 3> kBinary4 = {u"JPEG", u"TIFF", u"PICT"};
-    auto last = [path](std::size_t n) {
-        return ToUpper(path.substr(path.size() > n ? path.size() - n : 0));
-    };
-    const std::u16string three = last(3);
-    if (std::find(kText3.begin(), kText3.end(), three) != kText3.end()) {
-        return Kind::kText;
-    }
-    if (std::find(kBinary3.begin(), kBinary3.end(), three) != kBinary3.end()) {
-        return Kind::kBinary;
-    }
-    const std::u16string four = last(4);
-    if (four == u"HTML") {
-        return Kind::kText;
-    }
-    if (std::find(kBinary4.begin(), kBinary4.end(), four) != kBinary4.end()) {
-        return Kind::kBinary;
-    }
-    return Kind::kUnknown;
-}
 
 std::int32_t SaturatedSum(std::int32_t a, std::int64_t b) {
     const std::int64_t sum = static_cast<std::int64_t>(a) + b;
@@ -75,19 +45,6 @@ void Tick(Work& work, std::int32_t& step) {
         work.view.SetCaption(run::Caption::LblStat, ProgressMarker(step));
         work.view.Yield();
     }
-}
-
-const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitive) {
-    // Compiling builds tables over every code; a run compiles its search text once.
-    thread_local std::unique_ptr<SearchPattern> pattern;
-    thread_local std::u16string pattern_search;
-    thread_local bool pattern_case = true;
-    if (!pattern || pattern_search != search || pattern_case != case_sensitive) {
-        pattern = std::make_unique<SearchPattern>(search, case_sensitive);
-        pattern_search = search;
-        pattern_case = case_sensitive;
-    }
-    return *pattern;
 }
 
 struct WindowMemory {
@@ -291,8 +248,8 @@ WindowMemory& WindowBuffer(std::size_t max_match_bytes) {
 
 bool Replace(Work& work, std::u16string_view path) {
     auto& state = work.state;
-    const Kind kind = KindByName(path);
-    if (kind == Kind::kBinary) {
+    const TextKind kind = TextKindByName(path);
+    if (kind == TextKind::kBinary) {
         return false;
     }
     const SearchPattern& pattern = PatternFor(state.SearchText, state.CaseSensitive != 0);
@@ -302,7 +259,7 @@ bool Replace(Work& work, std::u16string_view path) {
         return false;
     }
 
-    if (kind == Kind::kUnknown) {
+    if (kind == TextKind::kUnknown) {
         const bool whole = window->AtEnd();
         switch (ScanForZero(work, *window)) {
             case Content::kText:

@@ -1,0 +1,234 @@
+#include "folder/replace_ahead.h"
+
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "folder/text_endings.h"
+
+namespace popuran::folder {
+
+namespace {
+
+// Files are read in pieces of this size: most text files fit in one, and a file with an early
+// match costs no more than one.
+constexpr std::size_t kPieceBytes = std::size_t{128} << 10;
+// How far ahead of the run the files may be taken.
+constexpr std::size_t kReach = 8;
+// What the run's own thread reads of one file while it waits; it does not yield meanwhile.
+constexpr std::int64_t kOwnBudget = std::int64_t{4} << 20;
+constexpr std::int64_t kNoBudget = -1;
+
+// The second thread: one for the whole program, lent to one folder at a time and idle in
+// between, since starting a thread for every folder of a few files cost more than it saved.
+// It is never ended: it holds nothing while idle, and the program may end at any moment.
+class Helper {
+public:
+    Helper() {
+        try {
+            std::thread(&Helper::Serve, this).detach();
+            started_ = true;
+        } catch (const std::system_error&) {
+            // No second thread: every folder is read by the run alone.
+        }
+    }
+
+    // Hands job to the thread; false when there is none or it is busy with another job.
+    bool Lend(std::function<void()> job) {
+        const std::lock_guard lock(mutex_);
+        if (!started_ || busy_) {
+            return false;
+        }
+        job_ = std::move(job);
+        busy_ = true;
+        wake_.notify_all();
+        return true;
+    }
+
+    // Waits until the job handed over last has returned.
+    void AwaitReturn() {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return job_ != nullptr; });
+            std::function<void()> job = std::exchange(job_, nullptr);
+            lock.unlock();
+            job();
+            job = nullptr;
+            lock.lock();
+            busy_ = false;
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::function<void()> job_;
+    bool busy_ = false;
+    bool started_ = false;
+};
+
+Helper& TheHelper() {
+    // Never destroyed, like its thread.
+    static Helper* const helper = new Helper;
+    return *helper;
+}
+
+}  // namespace
+
+ReplaceAhead::ReplaceAhead(FileServices& files, const SearchPattern& pattern,
+                           std::vector<std::u16string> paths)
+    : files_(files),
+      ahead_pattern_(pattern),
+      own_pattern_(pattern),
+      status_(paths.size(), Status::kOpen),
+      read_(paths.size(), 0) {
+    if (paths.size() < 2 || !files.ConcurrentReads()) {
+        return;
+    }
+    paths_ = std::move(paths);
+    looking_ = TheHelper().Lend([this] { LookAhead(); });
+}
+
+ReplaceAhead::~ReplaceAhead() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (looking_) {
+        TheHelper().AwaitReturn();
+    }
+}
+
+bool ReplaceAhead::Take(std::size_t& j) {
+    if (next_ >= paths_.size() || next_ >= current_ + kReach) {
+        return false;
+    }
+    j = next_++;
+    status_[j] = Status::kBusy;
+    return true;
+}
+
+void ReplaceAhead::LookAhead() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        std::size_t j = 0;
+        bool taken = false;
+        changed_.wait(lock,
+                      [&] { return stopping_ || next_ >= paths_.size() || (taken = Take(j)); });
+        if (!taken) {
+            return;
+        }
+        lock.unlock();
+        Look(j, ahead_pattern_, ahead_buffer_, kNoBudget);
+        lock.lock();
+    }
+}
+
+bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
+    if (!looking_ || i >= status_.size()) {
+        return false;
+    }
+    std::unique_lock lock(mutex_);
+    current_ = i;
+    changed_.notify_all();
+    for (;;) {
+        switch (status_[i]) {
+            case Status::kNoMatch:
+                // A file that changed its length since it was read is read again.
+                return read_[i] == length;
+            case Status::kMayHold:
+                return false;
+            case Status::kOpen:
+                // Not taken yet: the run reads it itself, as it would without looking ahead.
+                // (Files before it that the run passed over without asking stay untaken.)
+                next_ = i + 1;
+                status_[i] = Status::kMayHold;
+                return false;
+            case Status::kBusy:
+                break;
+        }
+        std::size_t j = 0;
+        if (Take(j)) {
+            lock.unlock();
+            Look(j, own_pattern_, own_buffer_, kOwnBudget);
+            lock.lock();
+        } else {
+            changed_.wait(lock);
+        }
+    }
+}
+
+void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, Buffer& buffer,
+                        std::int64_t budget) {
+    std::int64_t bytes = 0;
+    Status status = Status::kMayHold;
+    try {
+        status = Search(j, pattern, buffer, budget, bytes);
+    } catch (const std::exception&) {
+        status = Status::kMayHold;  // out of memory, say: the run will see for itself
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        status_[j] = status;
+        read_[j] = bytes;
+    }
+    changed_.notify_all();
+}
+
+ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, SearchPattern& pattern, Buffer& buffer,
+                                          std::int64_t budget, std::int64_t& bytes) {
+    const std::u16string& path = paths_[j];
+    if (TextKindByName(path) == TextKind::kBinary) {
+        return Status::kMayHold;
+    }
+    // A match never reaches past the end of what is in hand, so a piece plus the longest
+    // match's bytes always leaves room to read on.
+    const std::size_t capacity = kPieceBytes + pattern.MaxMatchBytes() + 2;
+    if (buffer.size != capacity) {
+        buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+        buffer.size = capacity;
+    }
+    auto input = files_.OpenInput(path);
+    if (!input) {
+        return Status::kMayHold;
+    }
+    std::size_t size = 0;
+    bool at_end = false;
+    for (;;) {
+        while (size < capacity && !at_end) {
+            if (stopping_ || (budget != kNoBudget && bytes > budget)) {
+                return Status::kMayHold;
+            }
+            auto got = (*input)->Read(buffer.bytes.get() + size, capacity - size);
+            if (!got) {
+                return Status::kMayHold;
+            }
+            at_end = *got == 0;
+            size += *got;
+            bytes += static_cast<std::int64_t>(*got);
+        }
+        ByteSpan match;
+        std::size_t resume = 0;
+        if (pattern.Find(std::string_view(buffer.bytes.get(), size), 0, at_end, match, resume)) {
+            return Status::kMayHold;
+        }
+        if (at_end) {
+            return Status::kNoMatch;
+        }
+        std::memmove(buffer.bytes.get(), buffer.bytes.get() + resume, size - resume);
+        size -= resume;
+    }
+}
+
+}  // namespace popuran::folder

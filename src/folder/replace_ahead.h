@@ -1,0 +1,74 @@
+// ReplaceAhead: mode 0 reads and searches the next files of a folder on a second thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "folder/file_services.h"
+#include "folder/replace_engine.h"
+
+namespace popuran::folder {
+
+// While the run works through a folder's list, a second thread reads the next few files and
+// searches them, so that a file without a match need not be read again by the run. It only
+// reads (FileServices::OpenInput); any failure of it just means "may hold a match", and the run
+// then takes its ordinary path with that file. Files that mode 0 never reads (binary endings)
+// are not read here either. Nothing of what it read is ever written back: a file that may hold
+// a match is read again by the run when its turn comes.
+class ReplaceAhead {
+public:
+    // Looks ahead over paths with a copy of pattern, when the file services allow
+    // reads from a second thread and there are at least two paths; otherwise every answer is
+    // "may hold a match" and no thread is started.
+    ReplaceAhead(FileServices& files, const SearchPattern& pattern,
+                 std::vector<std::u16string> paths);
+    // Stops the second thread and waits until it has ended.
+    ~ReplaceAhead();
+    ReplaceAhead(const ReplaceAhead&) = delete;
+    ReplaceAhead& operator=(const ReplaceAhead&) = delete;
+
+    // True when paths[i] holds no match for sure: it was read to its end, `length` bytes as the
+    // caller has just taken it, and the search found nothing. Ask for i = 0, 1, 2, ... in turn.
+    // While the second thread is still reading paths[i], waits and meanwhile searches a later
+    // file itself (at most a few MiB of it, so the wait stays short).
+    bool HoldsNoMatch(std::size_t i, std::int64_t length);
+
+private:
+    enum class Status : std::uint8_t { kOpen, kBusy, kNoMatch, kMayHold };
+    struct Buffer {
+        std::unique_ptr<char[]> bytes;
+        std::size_t size = 0;
+    };
+
+    void LookAhead();
+    // Reads and searches paths_[j] (at most budget bytes of it), then records what it found.
+    void Look(std::size_t j, SearchPattern& pattern, Buffer& buffer, std::int64_t budget);
+    Status Search(std::size_t j, SearchPattern& pattern, Buffer& buffer, std::int64_t budget,
+                  std::int64_t& bytes);
+    // The next file nobody has taken yet, within reach of the run's position; or false.
+    bool Take(std::size_t& j);
+
+    FileServices& files_;
+    std::vector<std::u16string> paths_;
+    SearchPattern ahead_pattern_;  // the second thread's
+    SearchPattern own_pattern_;    // the run's thread's, while it waits
+    Buffer ahead_buffer_;
+    Buffer own_buffer_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Status> status_;      // guarded by mutex_
+    std::vector<std::int64_t> read_;  // bytes read of each file searched whole; by mutex_
+    std::size_t next_ = 0;            // the first file nobody has taken; by mutex_
+    std::size_t current_ = 0;         // the file the run is at; by mutex_
+    std::atomic<bool> stopping_{false};
+    bool looking_ = false;  // the second thread works for this object
+};
+
+}  // namespace popuran::folder
