@@ -1,103 +1,27 @@
+// Type detection on real files: signature rows and their order, html markers, marker texts in
+// the whole file, the 150000-byte head, the range error and failures of the file.
 #include "filetype/extension_by_content.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "folder/file_services.h"
+#include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 
 namespace popuran::filetype {
 namespace {
 
-using folder::Fail;
-using folder::Result;
+using testing::FakeFileServices;
+using testing::FileOp;
 using testing::U8;
 
-// Files held in memory. Reads hand out at most read_size bytes at a time, so that the marker
-// search meets piece boundaries at every place a test wants; every call can be made to fail.
-class MemoryFiles final : public folder::FileServices {
-public:
-    std::map<std::u16string, std::string> files;
-    std::size_t read_size = 1 << 20;
-    int fail_read_at = -1;  // this Read call (0-based, over all inputs) fails with EIO
-    bool fail_length = false;
-    bool fail_head = false;
-    bool fail_open = false;
-    int heads = 0;
-    int opens = 0;
-    int reads = 0;
-
-    Result<std::vector<folder::DirEntry>> List(std::u16string_view) override {
-        return Fail(ENOSYS, "List");
-    }
-    Result<std::uint32_t> Attributes(std::u16string_view) override {
-        return Fail(ENOSYS, "Attributes");
-    }
-    Result<std::int64_t> Length(std::u16string_view path) override {
-        if (fail_length) {
-            return Fail(EACCES, "Length");
-        }
-        return static_cast<std::int64_t>(At(path).size());
-    }
-    Result<std::string> ReadHead(std::u16string_view path, std::size_t max_bytes) override {
-        ++heads;
-        if (fail_head) {
-            return Fail(EACCES, "ReadHead");
-        }
-        return At(path).substr(0, max_bytes);
-    }
-    Result<std::string> ReadAll(std::u16string_view) override {
-        ADD_FAILURE() << "the whole file must never be read at once";
-        return Fail(ENOSYS, "ReadAll");
-    }
-    Result<std::unique_ptr<folder::InputFile>> OpenInput(std::u16string_view path) override {
-        ++opens;
-        if (fail_open) {
-            return Fail(EACCES, "OpenInput");
-        }
-        return std::unique_ptr<folder::InputFile>(std::make_unique<Input>(*this, At(path)));
-    }
-    Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(std::u16string_view) override {
-        return Fail(ENOSYS, "BeginReplace");
-    }
-    Result<void> CopyForBackup(std::u16string_view, std::u16string_view) override {
-        return Fail(ENOSYS, "CopyForBackup");
-    }
-    Result<void> Rename(std::u16string_view, std::u16string_view) override {
-        return Fail(ENOSYS, "Rename");
-    }
-
-private:
-    class Input final : public folder::InputFile {
-    public:
-        Input(MemoryFiles& owner, const std::string& bytes) : owner_(owner), bytes_(bytes) {}
-        Result<std::size_t> Read(char* buffer, std::size_t n) override {
-            if (owner_.reads++ == owner_.fail_read_at) {
-                return Fail(EIO, "Read");
-            }
-            const std::size_t count = std::min({n, owner_.read_size, bytes_.size() - at_});
-            std::memcpy(buffer, bytes_.data() + at_, count);
-            at_ += count;
-            return count;
-        }
-
-    private:
-        MemoryFiles& owner_;
-        const std::string& bytes_;
-        std::size_t at_ = 0;
-    };
-
-    const std::string& At(std::u16string_view path) { return files.at(std::u16string(path)); }
-};
-
-constexpr char16_t kPath[] = u"/d/file.dat";
+const std::string kBinary(10, '\0');  // a zero byte in the head makes a file binary
+const std::size_t kPiece = std::size_t{1} << 20;
 
 std::string Bytes(const char* literal, std::size_t size) { return std::string(literal, size); }
 
@@ -107,13 +31,15 @@ struct Case {
     const char* why;
 };
 
-void RunCases(const std::vector<Case>& cases, std::size_t read_size = 1 << 20) {
+// Each case's bytes as a file, told through services that count every call.
+void RunCases(const std::vector<Case>& cases) {
+    testing::TempTree tree;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        MemoryFiles files;
-        files.read_size = read_size;
-        files.files[kPath] = c.bytes;
-        const Result<std::u16string> got = ExtensionByContent(files, kPath);
+        tree.Create("file", c.bytes);
+        FakeFileServices files;
+        const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text("file"));
+        EXPECT_EQ(files.Calls(FileOp::ReadAll), 0) << "a file is never read whole at once";
         if (std::string(c.expected) == "ERANGE") {
             ASSERT_FALSE(got.has_value()) << U8(*got);
             EXPECT_EQ(got.error().code, std::errc::result_out_of_range);
@@ -124,7 +50,8 @@ void RunCases(const std::vector<Case>& cases, std::size_t read_size = 1 << 20) {
     }
 }
 
-TEST(ExtensionByContent, TextHeadIsHtmlOnlyWithAllFourMarkers) {
+TEST(ExtensionByContent, TextIsHtmlOnlyWithAllFourMarkersInTheHead) {
+    const std::string html = "<html><head><title>t</title></head><body>";
     RunCases({
         {"a", "txt", "one letter"},
         {"<HTML><HEAD><TITLE>t</TITLE></HEAD><BODY bgcolor=white>x</BODY></HTML>", "html",
@@ -137,6 +64,8 @@ TEST(ExtensionByContent, TextHeadIsHtmlOnlyWithAllFourMarkers) {
         {"\x93\xfa\x96\x7b<html><head><title>\x8c\xa9</title><body>", "html",
          "double-byte text around the markers"},
         {"\x01\x02\x03", "txt", "control bytes without a zero are text"},
+        {html + std::string(150000 - html.size(), 'x') + '\0', "html", "a zero past the head"},
+        {html + std::string(149999 - html.size(), 'x') + '\0', "", "a zero at the head's end"},
     });
 }
 
@@ -162,7 +91,7 @@ TEST(ExtensionByContent, EachSignatureRowGivesItsAnswer) {
     });
 }
 
-TEST(ExtensionByContent, EarlierRowsWinAndFailedRowsFallThrough) {
+TEST(ExtensionByContent, EarlierRowsWinFailedRowsFallThroughAndShortHeadsAreRangeErrors) {
     RunCases({
         {Bytes("MZ\x90\0\0\0JFIF", 10), "jpg", "JFIF beats MZ"},
         {Bytes("\xff\xd8\xff\xe1\0\x18"
@@ -173,11 +102,6 @@ TEST(ExtensionByContent, EarlierRowsWinAndFailedRowsFallThrough) {
         {Bytes("RIFF\x24\0\0\0WAVX", 12), "", "WAVE failing at 11 and AVI at 8"},
         {Bytes("RIFF\x24\0\0\0RMID Microsoft Word", 27), "doc", "RMID goes on to markers"},
         {Bytes("\0\0\0\0\0\0\0", 7), "", "seven zero bytes reach no offset past the head"},
-    });
-}
-
-TEST(ExtensionByContent, ReadingAnOffsetPastTheHeadIsARangeError) {
-    RunCases({
         {Bytes("\0", 1), "ERANGE", "one zero byte"},
         {Bytes("GIF8\0a", 6), "ERANGE", "six bytes fail at row 1 whatever they hold"},
         {Bytes("\0\0\0\0\0\0JF", 8), "ERANGE", "JF at 6 reaches offset 8"},
@@ -187,104 +111,92 @@ TEST(ExtensionByContent, ReadingAnOffsetPastTheHeadIsARangeError) {
     });
 }
 
-TEST(ExtensionByContent, EmptyFileFailsWithoutBeingOpened) {
-    MemoryFiles files;
-    files.files[kPath] = "";
-    const Result<std::u16string> got = ExtensionByContent(files, kPath);
-    ASSERT_FALSE(got.has_value());
-    EXPECT_EQ(got.error().code, std::errc::result_out_of_range);
-    EXPECT_EQ(files.heads, 0);
-    EXPECT_EQ(files.opens, 0);
-}
-
-TEST(ExtensionByContent, MarkerTextsInTheirOrder) {
-    const std::string binary = Bytes("\0\0\0\0\0\0\0\0\0\0", 10);
+// The markers are searched in all of the file, read in pieces of 1 MiB.
+TEST(ExtensionByContent, MarkerTextsInTheirOrderAnywhereInTheFile) {
+    const std::string z(kPiece - 11, 'z');
     RunCases({
-        {binary + "Microsoft Word and Microsoft Excel", "xls", "Excel before Word"},
-        {binary + "Microsoft Word", "doc", "Word alone"},
-        {binary + "microsoft word", "", "marker texts respect case"},
-        {binary + "Microsoft Excel mP3", "mp3", "mp3 before Excel, any case of mp"},
-        {binary + "MP3", "mp3", "MP3"},
-        {binary + "mp 3 MP4", "", "no mp3"},
-        {binary + " mp3", "mp3", "a blank before mp3"},
-        {binary + "\x81mp3", "", "a lead byte swallows the m"},
-        {binary + "\x81\x81mp3", "mp3", "a whole double-byte character before the m"},
+        {kBinary + "Microsoft Word and Microsoft Excel", "xls", "Excel before Word"},
+        {kBinary + "Microsoft Word", "doc", "Word alone"},
+        {kBinary + "microsoft word", "", "marker texts respect case"},
+        {kBinary + "Microsoft Excel mP3", "mp3", "mp3 before Excel, any case of mp"},
+        {kBinary + "MP3", "mp3", "MP3"},
+        {kBinary + "mp 3 MP4", "", "no mp3"},
+        {kBinary + " mp3", "mp3", "a blank before mp3"},
+        {kBinary + "\x81mp3", "", "a lead byte swallows the m"},
+        {kBinary + "\x81\x81mp3", "mp3", "a whole double-byte character before the m"},
+        {kBinary + "Microsoft Word\x81", "doc", "a lead byte at the very end"},
+        {kBinary + std::string(3 * kPiece, 'z') + "MP3", "mp3", "mp3 in the fourth piece"},
+        {kBinary + z + "\x81mp3" + z, "", "the swallowed m starts the second piece"},
+        {kBinary + z + "\x81\x81mp3" + z, "mp3", "a character across the pieces, then the m"},
+        {kBinary + z.substr(4) + "Microsoft Excel", "xls", "a marker across the pieces"},
     });
 }
 
-TEST(ExtensionByContent, PiecesAgreeWithOneReadAtEveryBoundary) {
-    const std::string binary = Bytes("\0\0\0\0\0\0\0\0\0\0", 10);
-    const std::vector<Case> cases = {
-        {binary + "xxMicrosoft Excelxx", "xls", "marker across pieces"},
-        {binary + "\x81mp3", "", "swallowed m, lead byte ending a piece"},
-        {binary + "a\x81mp3", "", "swallowed m, shifted by one"},
-        {binary + "\x81\x81mp3", "mp3", "double-byte character ending a piece"},
-        {binary + "\x81\x81\x81mp3", "", "lead, trail, lead"},
-        {binary + "Microsoft Word\x81", "doc", "lead byte at the very end"},
-    };
-    for (const std::size_t read_size : {1, 2, 3, 7, 11, 12, 13}) {
-        SCOPED_TRACE(read_size);
-        RunCases(cases, read_size);
-    }
+TEST(ExtensionByContent, AnEmptyFileIsARangeErrorWithoutBeingRead) {
+    testing::TempTree tree;
+    tree.Create("empty", "");
+    FakeFileServices files;
+    const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text("empty"));
+    ASSERT_FALSE(got.has_value());
+    EXPECT_EQ(got.error().code, std::errc::result_out_of_range);
+    EXPECT_EQ(files.Calls(FileOp::ReadHead), 0);
+    EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
 }
+
+// Fails the reads of every file it opens from the nth on (1-based).
+class FailingReads final : public FakeFileServices {
+public:
+    explicit FailingReads(int nth) : nth_(nth) {}
+    folder::Result<std::unique_ptr<folder::InputFile>> OpenInput(
+        std::u16string_view path) override {
+        auto input = FakeFileServices::OpenInput(path);
+        if (!input) {
+            return input;
+        }
+        return std::unique_ptr<folder::InputFile>(
+            std::make_unique<Input>(std::move(*input), *this));
+    }
+
+private:
+    struct Input final : folder::InputFile {
+        Input(std::unique_ptr<folder::InputFile> inner, FailingReads& owner)
+            : inner_(std::move(inner)), owner_(owner) {}
+        folder::Result<std::size_t> Read(char* buffer, std::size_t n) override {
+            if (++owner_.reads_ >= owner_.nth_) {
+                return folder::Fail(EIO, "Read");
+            }
+            return inner_->Read(buffer, n);
+        }
+        std::unique_ptr<folder::InputFile> inner_;
+        FailingReads& owner_;
+    };
+    int nth_;
+    int reads_ = 0;
+};
 
 TEST(ExtensionByContent, FailuresOfTheFileReachTheCaller) {
-    const std::string binary = Bytes("\0\0\0\0\0\0\0\0\0\0Microsoft Word", 24);
-    struct Fault {
-        void (*arm)(MemoryFiles&);
-        const char* why;
-    };
-    const Fault faults[] = {
-        {[](MemoryFiles& f) { f.fail_length = true; }, "length"},
-        {[](MemoryFiles& f) { f.fail_head = true; }, "head"},
-        {[](MemoryFiles& f) { f.fail_open = true; }, "open for the markers"},
-        {[](MemoryFiles& f) { f.fail_read_at = 2; }, "third read of the markers"},
-    };
-    for (const Fault& fault : faults) {
-        SCOPED_TRACE(fault.why);
-        MemoryFiles files;
-        files.read_size = 5;
-        files.files[kPath] = binary;
-        fault.arm(files);
-        const Result<std::u16string> got = ExtensionByContent(files, kPath);
+    testing::TempTree tree;
+    tree.Create("file", kBinary + std::string(3 * kPiece, 'z') + "Microsoft Word");
+    const auto expect_failure = [&](FakeFileServices& files, const char* path, const char* why) {
+        SCOPED_TRACE(why);
+        const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text(path));
         ASSERT_FALSE(got.has_value()) << U8(*got);
         EXPECT_NE(got.error().code, std::errc::result_out_of_range);
-    }
-}
-
-// On real files: the head is 150000 bytes, while the markers are searched in all of the file,
-// read in pieces bigger than the head.
-TEST(ExtensionByContent, HeadLimitAndWholeFileOnDisk) {
-    testing::TempTree tree;
-    folder::PosixFileServices files;
-    const std::string text = "<html><head><title>t</title></head><body>";
-    tree.Create("zero-beyond-head.htm", text + std::string(150000 - text.size(), 'x') + '\0');
-    tree.Create("zero-in-head.htm", text + std::string(149999 - text.size(), 'x') + '\0');
-    const std::string binary = Bytes("\0\0\0\0\0\0\0\0\0\0", 10);
-    const std::size_t piece = std::size_t{1} << 20;
-    tree.Create("late.mp3", binary + std::string(3 * piece, 'z') + "MP3");
-    tree.Create("swallowed",
-                binary + std::string(piece - 11, 'z') + "\x81mp3" + std::string(piece, 'z'));
-    tree.Create("not-swallowed",
-                binary + std::string(piece - 11, 'z') + "\x81\x81mp3" + std::string(piece, 'z'));
-    const struct {
-        const char* name;
-        const char* expected;
-    } cases[] = {
-        {"zero-beyond-head.htm", "html"},
-        {"zero-in-head.htm", ""},
-        {"late.mp3", "mp3"},
-        {"swallowed", ""},
-        {"not-swallowed", "mp3"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Result<std::u16string> got = ExtensionByContent(files, tree.Text(c.name));
-        ASSERT_TRUE(got.has_value()) << got.error().Describe();
-        EXPECT_EQ(U8(*got), c.expected);
+    const std::pair<FileOp, const char*> faults[] = {
+        {FileOp::Length, "length"},
+        {FileOp::ReadHead, "head"},
+        {FileOp::OpenInput, "open for the markers"},
+    };
+    for (const auto& [op, why] : faults) {
+        FakeFileServices files;
+        files.FailAt(op, 1, EACCES);
+        expect_failure(files, "file", why);
     }
-    const Result<std::u16string> gone = ExtensionByContent(files, tree.Text("gone"));
-    EXPECT_FALSE(gone.has_value());
+    FailingReads second_read(2);
+    expect_failure(second_read, "file", "second read of the markers");
+    FakeFileServices files;
+    expect_failure(files, "gone", "no such file");
 }
 
 }  // namespace
