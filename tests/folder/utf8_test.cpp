@@ -1,5 +1,5 @@
+// UTF-8 names: decoding escapes every byte that is not valid UTF-8, so that names round-trip.
 #include <cstddef>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -78,22 +78,11 @@ TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {
     }
 }
 
-TEST(Utf8ToText, EveryByteStringRoundTrips) {
-    // Every string of two bytes, then random ones, half of them of high bytes only, where the
-    // decoder has most to get wrong.
+// Longer random strings are left to the codec fuzzer.
+TEST(Utf8ToText, EveryStringOfTwoBytesRoundTrips) {
     for (int i = 0; i < 65536; ++i) {
         const std::string bytes = {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)};
         ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << i;
-    }
-    std::mt19937 random(20240601);
-    std::uniform_int_distribution<int> length(0, 24);
-    for (int round = 0; round < 20000; ++round) {
-        std::uniform_int_distribution<int> byte(round % 2 == 0 ? 0x80 : 0, 0xFF);
-        std::string bytes;
-        for (int n = length(random); n > 0; --n) {
-            bytes.push_back(static_cast<char>(byte(random)));
-        }
-        ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << "round " << round;
     }
 }
 
