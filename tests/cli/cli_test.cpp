@@ -1,121 +1,96 @@
 // popuran-cli as a process: exit statuses, output forms, messages, interrupts.
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
 #include "cli/terminal_view.h"
+#include "support/program_run.h"
 #include "support/temp_tree.h"
 
 namespace popuran::cli {
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testing::ProgramRun;
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs popuran-cli with these arguments; standard output and error go to files of the tree.
-// `before_wait` runs with the child's pid while it is running.
-Outcome RunCliProcess(const testing::TempTree& scratch, const std::vector<std::string>& args,
-                      const std::function<void(pid_t)>& before_wait = {}) {
-    const std::string out_path = scratch.Path("stdout");
-    const std::string err_path = scratch.Path("stderr");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        freopen(out_path.c_str(), "w", stdout);
-        freopen(err_path.c_str(), "w", stderr);
-        std::vector<char*> argv;
-        std::string program = POPURAN_CLI;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (auto& a : copies) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    if (before_wait) {
-        before_wait(pid);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Outcome outcome;
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = Slurp(out_path);
-    outcome.err = Slurp(err_path);
-    return outcome;
+ProgramRun RunCli(const std::vector<std::string>& args,
+                  const std::function<void(pid_t)>& while_running = {}) {
+    return testing::RunProgram(POPURAN_CLI, args, while_running);
 }
 
 class CliTest : public ::testing::Test {
 protected:
-    testing::TempTree tree;     // the files worked on
-    testing::TempTree scratch;  // the captured output
+    testing::TempTree tree;  // the files worked on
 };
 
-TEST_F(CliTest, HelpVersionAndWrongCommandLines) {
-    auto help = RunCliProcess(scratch, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--mode MODE"), std::string::npos);
-    auto version = RunCliProcess(scratch, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "popuran-cli 1.10\n");
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--folder", "/tmp"},
-                                                                  {"--mode", "sideways"},
-                                                                  {"--mode"},
-                                                                  {"--mode", "0", "--bogus"}}) {
-        auto wrong = RunCliProcess(scratch, args);
-        EXPECT_EQ(wrong.status, 2) << args.back();
-        EXPECT_TRUE(wrong.out.empty());
-        EXPECT_NE(wrong.err.find("usage:"), std::string::npos);
-    }
-}
-
-TEST_F(CliTest, RefusedInputPrintsTheMessageAndTouchesNothing) {
+// Command lines that do no work, or none at all: the exit status, and what each stream holds
+// ("" for nothing).
+TEST_F(CliTest, ExitStatusesAndMessagesOfCommandLinesThatRunNoWork) {
     tree.Create("a.txt", "same");
-    auto refused = RunCliProcess(scratch, {"--mode", "replace", "--search", "same", "--replace",
-                                           "same", "--pattern", "*.txt", "--folder", tree.Root()});
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err, "検索する文字列と置換後の文字列が一致してます。\n");
-    EXPECT_TRUE(refused.out.empty());
+    using Args = std::vector<std::string>;
+    const struct {
+        Args args;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"--help"}, 0, "--mode MODE", ""},
+        {{"--version"}, 0, "popuran-cli 1.10\n", ""},
+        {{"--folder", "/tmp"}, 2, "", "usage:"},
+        {{"--mode", "sideways"}, 2, "", "usage:"},
+        {{"--mode"}, 2, "", "usage:"},
+        {{"--mode", "0", "--bogus"}, 2, "", "usage:"},
+        {{"--mode", "replace", "--search", "same", "--replace", "same", "--pattern", "*.txt",
+          "--folder", tree.Root()},
+         2,
+         "",
+         "検索する文字列と置換後の文字列が一致してます。\n"},
+        {{"--mode", "lower", "--pattern", "*", "--json"},
+         2,
+         "",
+         "検索する場所を指定して下さい。\n"},
+        // A file in place of the folder lists nothing and says nothing.
+        {{"--mode", "upper", "--pattern", "*", "--folder", tree.Path("a.txt") + "/"},
+         0,
+         "検索したファイルの数 = 0\n変換したファイルの数 = 0\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ProgramRun run = RunCli(c.args);
+        EXPECT_EQ(run.status, c.status);
+        for (const auto& [stream, expected] : {std::pair(run.out, c.out), {run.err, c.err}}) {
+            if (expected.empty()) {
+                EXPECT_EQ(stream, "");
+            } else {
+                EXPECT_NE(stream.find(expected), std::string::npos) << stream;
+            }
+        }
+    }
     EXPECT_EQ(tree.Names(), std::vector<std::string>{"a.txt"});
-
-    auto no_folder = RunCliProcess(scratch, {"--mode", "lower", "--pattern", "*", "--json"});
-    EXPECT_EQ(no_folder.status, 2);
-    EXPECT_EQ(no_folder.err, "検索する場所を指定して下さい。\n");
-    EXPECT_TRUE(no_folder.out.empty());
+    EXPECT_EQ(tree.Read("a.txt"), "same");
 }
 
 TEST_F(CliTest, LowerCaseRunPlainAndJson) {
     tree.Create("README.TXT", "x");
     tree.Create("sub/Note.md", "x");
     tree.Create("sub/empty", "");
-    auto run = RunCliProcess(scratch, {"--mode", "lower", "--pattern", "*", "--folder", tree.Root(),
-                                       "--subfolders", "--dry-run"});
+    auto run = RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root(), "--subfolders",
+                       "--dry-run"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, tree.Path("README.TXT") + "\t" + tree.Path("readme.txt") + "\n" +
                            tree.Path("sub/Note.md") + "\t" + tree.Path("sub/note.md") + "\n" +
                            "検索したファイルの数 = 3\n変換したファイルの数 = 2\n");
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"README.TXT", "sub"}));
 
-    auto json = RunCliProcess(scratch, {"--mode", "2", "--pattern", "*", "--folder", tree.Root(),
-                                        "--subfolders", "--json", "--verbose"});
+    auto json = RunCli({"--mode", "2", "--pattern", "*", "--folder", tree.Root(), "--subfolders",
+                        "--json", "--verbose"});
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out,
               "{\"mode\":2,\"searched\":3,\"changed\":2,\"stopped\":false,"
@@ -127,16 +102,6 @@ TEST_F(CliTest, LowerCaseRunPlainAndJson) {
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"readme.txt", "sub"}));
 }
 
-TEST_F(CliTest, ListingFailuresGoToStandardError) {
-    tree.Create("a", "x");
-    auto run = RunCliProcess(
-        scratch, {"--mode", "upper", "--pattern", "*", "--folder", tree.Path("a") + "/"});
-    // A file in place of the folder lists nothing and says nothing.
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "検索したファイルの数 = 0\n変換したファイルの数 = 0\n");
-    EXPECT_TRUE(run.err.empty());
-}
-
 TEST_F(CliTest, FirstInterruptStopsAfterTheFileInHand) {
     // Many files, so that the run is still going when the interrupt comes.
     for (int i = 0; i < 3000; ++i) {
@@ -144,8 +109,8 @@ TEST_F(CliTest, FirstInterruptStopsAfterTheFileInHand) {
     }
     // The interrupt is sent once the run has renamed a file, so that the handler is surely
     // installed and the run under way.
-    auto run = RunCliProcess(
-        scratch, {"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}, [this](pid_t pid) {
+    auto run =
+        RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}, [this](pid_t pid) {
             for (int i = 0; i < 20000; ++i) {
                 const auto names = tree.Names();
                 if (!names.empty() && names.back()[0] == 'f') {
@@ -161,9 +126,15 @@ TEST_F(CliTest, FirstInterruptStopsAfterTheFileInHand) {
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_NE(run.out.find("検索したファイルの数 = 3000\n変換したファイルの数 = "),
               std::string::npos);
-    // Every file is there exactly once, under its old name or its new one.
+    // Every file is there exactly once, under its old name or its new one, and the count tells
+    // how many have the new one.
     const auto names = tree.Names();
     EXPECT_EQ(names.size(), 3000u);
+    const auto renamed = std::count_if(names.begin(), names.end(),
+                                       [](const std::string& name) { return name[0] == 'f'; });
+    EXPECT_NE(run.out.find("変換したファイルの数 = " + std::to_string(renamed) + "\n"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(JsonString, EscapesWhatJsonNeedsAndLoneSurrogates) {
@@ -185,12 +156,6 @@ TEST(ParseOptions, ValuesAreTakenExactly) {
     EXPECT_TRUE(options->ignore_case);
     EXPECT_FALSE(ParseOptions({"--mode", "0", "--json=yes"}, error));
 }
-
-}  // namespace
-}  // namespace popuran::cli
-
-namespace popuran::cli {
-namespace {
 
 // The dry run's change lines and summary are exactly what the real run then does, also where
 // an earlier rename of the run takes or frees a name.
@@ -222,10 +187,10 @@ TEST_F(CliTest, DryRunPredictsTheRealRun) {
         auto dry_args = args;
         dry_args.push_back("--dry-run");
         const auto before = work.Names();
-        auto dry = RunCliProcess(scratch, dry_args);
+        auto dry = RunCli(dry_args);
         EXPECT_EQ(work.Names(), before);
         args.push_back("--verbose");
-        auto real = RunCliProcess(scratch, args);
+        auto real = RunCli(args);
         EXPECT_EQ(dry.status, 0);
         EXPECT_EQ(real.status, 0);
         EXPECT_EQ(dry.out, real.out);

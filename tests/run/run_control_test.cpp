@@ -84,6 +84,8 @@ TEST_F(RunControlTest, RefusedStartChangesNothing) {
     Start(kModeReplace, "*.txt");
     EXPECT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.caption_log.size(), 1u);  // the message alone
+    EXPECT_EQ(view.focus, std::vector<int>{1});
+    EXPECT_EQ(view.boxes[2], u"*.txt");
     EXPECT_EQ(view.history_calls, 0);
     EXPECT_EQ(control.State().FileCount, 7);
     EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Refused);

@@ -1,3 +1,4 @@
+// The checks before a run: the first failing one gives the message and the box at fault.
 #include "run/validate_inputs.h"
 
 #include <gtest/gtest.h>
@@ -9,110 +10,77 @@ namespace {
 
 using testing::U8;
 
+const char16_t kNoSearch[] = u"検索する文字列を入力して下さい。";
+const char16_t kNoReplacement[] = u"置換後の文字列を入力して下さい。";
+const char16_t kSameText[] = u"検索する文字列と置換後の文字列が一致してます。";
+const char16_t kSameExtension[] = u"検索する拡張子と置換後の拡張子が一致してます。";
+const char16_t kNoPattern[] = u"ファイル名を入力指定して下さい。";
+const char16_t kNoName[] = u"ファイル名を入力して下さい。";
+const char16_t kBackup[] = u"バックアップファイルは置換対象外です。";
+const char16_t kNoFolder[] = u"検索する場所を指定して下さい。";
+const char16_t kNotEncodable[] = u"置換後の文字列に Shift_JIS で表せない文字が含まれています。";
+
 struct Case {
+    RunMode mode;
     std::array<std::u16string, 4> boxes;
     const char16_t* message;  // nullptr: accepted
     int box;
     const char* why;
 };
 
-void Check(RunMode mode, const std::vector<Case>& cases) {
+TEST(CheckInputs, FirstFailingCheckOfEachMode) {
+    const Case cases[] = {
+        {kModeReplace, {u"", u"", u"", u""}, kNoSearch, 0, "all empty"},
+        {kModeReplace, {u"a", u"", u"*.txt", u"/d"}, kNoReplacement, 1, "no replacement"},
+        {kModeReplace, {u"abc", u"abc", u"*.txt", u"/d"}, kSameText, 1, "equal"},
+        {kModeReplace, {u"abc", u"abc", u"", u""}, kSameText, 1, "equality before the pattern"},
+        {kModeReplace, {u"abc", u"ABC", u"*.txt", u"/d"}, nullptr, 0, "case differs"},
+        {kModeReplace, {u"a", u"b", u"", u"/d"}, kNoPattern, 2, "no pattern"},
+        {kModeReplace, {u"a", u"b", u"*.bak", u"/d"}, kBackup, 2, "*.bak"},
+        {kModeReplace, {u"a", u"b", u"x.bAk", u"/d"}, kBackup, 2, "x.bAk"},
+        {kModeReplace, {u"a", u"b", u"*bak", u"/d"}, kBackup, 2, "*bak without dot"},
+        {kModeReplace, {u"a", u"b", u"*.ba?", u"/d"}, nullptr, 0, "*.ba? passes"},
+        {kModeReplace, {u"a", u"b", u"*.*", u"/d"}, nullptr, 0, "*.* passes"},
+        {kModeReplace, {u"a", u"b", u"*.txt", u""}, kNoFolder, 3, "no folder"},
+        {kModeReplace,
+         {u"a", u"b", u"*.txt", u"  \u3000"},
+         kNoFolder,
+         3,
+         "a blank folder would mean the whole disk"},
+        {kModeReplace,
+         {u"a", u"\U0001F600", u"*.txt", u"/d"},
+         kNotEncodable,
+         1,
+         "replacement not encodable"},
+        {kModeReplace,
+         {u"a", u"\u00e9", u"", u"/d"},
+         kNoPattern,
+         2,
+         "the described checks come first"},
+        {kModeReplace, {u"a", u"ソ表", u"*.txt", u"/d"}, nullptr, 0, "Japanese replacement"},
+        {kModeExtension, {u"txt", u"txt", u"", u"/d"}, kSameExtension, 0, "equal extensions"},
+        {kModeExtension, {u"", u"", u"", u"/d"}, kSameExtension, 0, "both empty"},
+        {kModeExtension, {u"*", u"*", u"", u"/d"}, nullptr, 0, "both star"},
+        {kModeExtension, {u"txt", u"TXT", u"", u"/d"}, nullptr, 0, "extension case differs"},
+        {kModeExtension, {u"htm", u"html", u"", u"/d"}, nullptr, 0, "empty pattern passes"},
+        {kModeExtension, {u"htm", u"html", u"", u""}, kNoFolder, 3, "extensions, no folder"},
+        {kModeExtension, {u"txt", u"txt", u"", u""}, kSameExtension, 0, "equality before folder"},
+        {kModeLower, {u"x", u"x", u"", u""}, kNoName, 2, "names: no pattern"},
+        {kModeLower, {u"", u"", u"*", u" "}, kNoFolder, 3, "names: blank folder"},
+        {kModeLower, {u"a", u"a", u"*", u"/d"}, nullptr, 0, "names: boxes 0 and 1 never matter"},
+        {kModeUpper, {u"x", u"x", u"", u""}, kNoName, 2, "names: no pattern"},
+        {kModeUpper, {u"", u"", u"*", u" "}, kNoFolder, 3, "names: blank folder"},
+        {kModeUpper, {u"a", u"a", u"*", u"/d"}, nullptr, 0, "names: boxes 0 and 1 never matter"},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        const auto refusal = CheckInputs(mode, c.boxes);
-        if (c.message == nullptr) {
-            EXPECT_FALSE(refusal) << U8(refusal->message);
-            continue;
+        const auto refusal = CheckInputs(c.mode, c.boxes);
+        ASSERT_EQ(refusal.has_value(), c.message != nullptr);
+        if (refusal) {
+            EXPECT_EQ(U8(refusal->message), U8(c.message));
+            EXPECT_EQ(refusal->box, c.box);
         }
-        ASSERT_TRUE(refusal);
-        EXPECT_EQ(U8(refusal->message), U8(c.message));
-        EXPECT_EQ(refusal->box, c.box);
     }
-}
-
-TEST(CheckInputs, StringReplacement) {
-    Check(
-        kModeReplace,
-        {
-            {{u"", u"", u"", u""}, u"検索する文字列を入力して下さい。", 0, "all empty"},
-            {{u"a", u"", u"*.txt", u"/d"}, u"置換後の文字列を入力して下さい。", 1, "no repl"},
-            {{u"abc", u"abc", u"*.txt", u"/d"},
-             u"検索する文字列と置換後の文字列が一致してます。",
-             1,
-             "equal"},
-            {{u"abc", u"abc", u"", u""},
-             u"検索する文字列と置換後の文字列が一致してます。",
-             1,
-             "equality is tested before the pattern"},
-            {{u"abc", u"ABC", u"*.txt", u"/d"}, nullptr, 0, "case differs"},
-            {{u"a", u"b", u"", u"/d"}, u"ファイル名を入力指定して下さい。", 2, "no pattern"},
-            {{u"a", u"b", u"*.bak", u"/d"}, u"バックアップファイルは置換対象外です。", 2, "*.bak"},
-            {{u"a", u"b", u"x.bAk", u"/d"}, u"バックアップファイルは置換対象外です。", 2, "x.bAk"},
-            {{u"a", u"b", u"*bak", u"/d"},
-             u"バックアップファイルは置換対象外です。",
-             2,
-             "*bak without dot"},
-            {{u"a", u"b", u"*.ba?", u"/d"}, nullptr, 0, "*.ba? passes"},
-            {{u"a", u"b", u"*.*", u"/d"}, nullptr, 0, "*.* passes"},
-            {{u"a", u"b", u"*.txt", u""}, u"検索する場所を指定して下さい。", 3, "no folder"},
-            {{u"a", u"b", u"*.txt", u"  \u3000"},
-             u"検索する場所を指定して下さい。",
-             3,
-             "blank folder would mean the whole disk"},
-            {{u"a", u"\U0001F600", u"*.txt", u"/d"},
-             u"置換後の文字列に Shift_JIS で表せない文字が含まれています。",
-             1,
-             "replacement not encodable"},
-            {{u"a", u"\u00e9", u"", u"/d"},
-             u"ファイル名を入力指定して下さい。",
-             2,
-             "the described checks come first"},
-            {{u"a", u"ソ表", u"*.txt", u"/d"}, nullptr, 0, "Japanese replacement"},
-        });
-}
-
-TEST(CheckInputs, ExtensionReplacement) {
-    Check(kModeExtension,
-          {
-              {{u"txt", u"txt", u"", u"/d"},
-               u"検索する拡張子と置換後の拡張子が一致してます。",
-               0,
-               "equal"},
-              {{u"", u"", u"", u"/d"},
-               u"検索する拡張子と置換後の拡張子が一致してます。",
-               0,
-               "both empty"},
-              {{u"*", u"*", u"", u"/d"}, nullptr, 0, "both star"},
-              {{u"txt", u"TXT", u"", u"/d"}, nullptr, 0, "case differs"},
-              {{u"htm", u"html", u"", u"/d"}, nullptr, 0, "empty pattern passes"},
-              {{u"htm", u"html", u"", u""}, u"検索する場所を指定して下さい。", 3, "no folder"},
-              {{u"txt", u"txt", u"", u""},
-               u"検索する拡張子と置換後の拡張子が一致してます。",
-               0,
-               "equality before folder"},
-          });
-}
-
-TEST(CheckInputs, NameCase) {
-    for (RunMode mode : {kModeLower, kModeUpper}) {
-        SCOPED_TRACE(int{mode});
-        Check(mode, {
-                        {{u"x", u"x", u"", u""}, u"ファイル名を入力して下さい。", 2, "no pattern"},
-                        {{u"", u"", u"*", u""}, u"検索する場所を指定して下さい。", 3, "no folder"},
-                        {{u"", u"", u"*", u" "}, u"検索する場所を指定して下さい。", 3, "blank"},
-                        {{u"a", u"a", u"*", u"/d"}, nullptr, 0, "boxes 0 and 1 never matter"},
-                    });
-    }
-}
-
-TEST(ValidateInputs, RefusalShowsOneMessageAndFocusesTheBox) {
-    testing::FakeView view;
-    view.boxes = {u"abc", u"abc", u"*.txt", u"/d"};
-    EXPECT_FALSE(ValidateInputs(view, kModeReplace));
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.focus, std::vector<int>{1});
-    EXPECT_EQ(view.caption_log.size(), 1u);  // the message, and no caption
-    EXPECT_EQ(U8(view.boxes[2]), "*.txt");
 }
 
 }  // namespace
