@@ -1,0 +1,280 @@
+#include "folder/replace_ahead.h"
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "folder/process_folder.h"
+#include "folder/replace_engine.h"
+#include "support/fake_file_services.h"
+#include "support/fake_view.h"
+#include "support/temp_tree.h"
+
+namespace popuran::folder {
+namespace {
+
+using testing::FakeFileServices;
+using testing::FileOp;
+
+constexpr std::size_t kPiece = std::size_t{128} << 10;  // the look-ahead's read size
+
+// n filler bytes that hold no "needle" and no code page 932 lead byte.
+std::string Filler(std::size_t n) {
+    std::string s;
+    s.reserve(n);
+    while (s.size() < n) {
+        s += "haystack straw hay ";
+    }
+    s.resize(n);
+    return s;
+}
+
+// Real reads from a second thread, with chosen paths failing to open or to read.
+class FaultyReads final : public FileServices {
+public:
+    Result<std::vector<DirEntry>> List(std::u16string_view p) override { return real_.List(p); }
+    Result<std::uint32_t> Attributes(std::u16string_view p) override { return real_.Attributes(p); }
+    Result<std::int64_t> Length(std::u16string_view p) override { return real_.Length(p); }
+    Result<std::string> ReadHead(std::u16string_view p, std::size_t n) override {
+        return real_.ReadHead(p, n);
+    }
+    Result<std::string> ReadAll(std::u16string_view p) override { return real_.ReadAll(p); }
+    Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
+        const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
+        if (name.starts_with(u"locked")) {
+            return Fail(EACCES, "locked");
+        }
+        auto input = real_.OpenInput(path);
+        if (!input || !name.starts_with(u"broken")) {
+            return input;
+        }
+        return std::make_unique<BrokenInput>(std::move(*input));
+    }
+    Result<std::unique_ptr<AtomicOutput>> BeginReplace(std::u16string_view p) override {
+        return real_.BeginReplace(p);
+    }
+    Result<void> CopyForBackup(std::u16string_view f, std::u16string_view t) override {
+        return real_.CopyForBackup(f, t);
+    }
+    Result<void> Rename(std::u16string_view f, std::u16string_view t) override {
+        return real_.Rename(f, t);
+    }
+    bool ConcurrentReads() const override { return true; }
+
+private:
+    // Gives the first piece, then fails.
+    class BrokenInput final : public InputFile {
+    public:
+        explicit BrokenInput(std::unique_ptr<InputFile> inner) : inner_(std::move(inner)) {}
+        Result<std::size_t> Read(char* buffer, std::size_t n) override {
+            if (reads_++ > 0) {
+                return Fail(EIO, "broken");
+            }
+            return inner_->Read(buffer, n);
+        }
+
+    private:
+        std::unique_ptr<InputFile> inner_;
+        int reads_ = 0;
+    };
+
+    PosixFileServices real_;
+};
+
+class ReplaceAheadTest : public ::testing::Test {
+protected:
+    struct File {
+        std::string name;
+        std::string bytes;
+        bool no_match;  // the expected answer
+    };
+
+    // Creates the files, then asks for each in turn with its length.
+    void Expect(FileServices& files, std::u16string_view search, bool case_sensitive,
+                const std::vector<File>& table) {
+        std::vector<std::u16string> paths;
+        for (const auto& f : table) {
+            tree.Create(f.name, f.bytes);
+            paths.push_back(tree.Text(f.name));
+        }
+        ReplaceAhead ahead(files, SearchPattern(search, case_sensitive), paths);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            SCOPED_TRACE(table[i].name);
+            EXPECT_EQ(ahead.HoldsNoMatch(i, static_cast<std::int64_t>(table[i].bytes.size())),
+                      table[i].no_match);
+        }
+    }
+
+    testing::TempTree tree;
+};
+
+TEST_F(ReplaceAheadTest, RulesOutOnlyFilesThatHoldNoMatchAtAll) {
+    PosixFileServices files;
+    std::string at_end = Filler(2 * kPiece + 5);
+    at_end.replace(at_end.size() - 6, 6, "needle");
+    std::vector<File> table = {
+        {"a.txt", "no such word here", true},
+        {"b.txt", "one needle in the middle", false},
+        {"c.txt", Filler(3 * kPiece + 17), true},
+        {"e.txt", at_end, false},
+        {"f.txt", "", true},
+        {"g.txt", "Needle with a capital", true},
+        // The search on the run's thread decides these; the look-ahead never reads them.
+        {"h.exe", "no such word here", false},
+        {"i.JPEG", "needle", false},
+        // Text or not is decided by the run; either way a file without a match stays.
+        {"README", std::string("zero \0 byte", 11), true},
+        {"NOTES", std::string("zero \0 needle", 13), false},
+    };
+    // One match around the end of the first read, wherever that falls exactly.
+    for (std::size_t at = kPiece - 8; at <= kPiece + 16; ++at) {
+        std::string bytes = Filler(2 * kPiece);
+        bytes.replace(at, 6, "needle");
+        table.push_back({"across" + std::to_string(at) + ".txt", bytes, false});
+    }
+    Expect(files, u"needle", true, table);
+}
+
+TEST_F(ReplaceAheadTest, BytesOfTheSearchTextInsideACharacterAreNoMatch) {
+    PosixFileServices files;
+    // 0x95 0x5C is one character; its second byte is the code of '\' on its own.
+    Expect(files, u"\\", true,
+           {
+               {"pair.txt", "\x95\x5C\x95\x5C", true},
+               {"single.txt", "\x95\x5C\\", false},
+           });
+}
+
+TEST_F(ReplaceAheadTest, IgnoringLetterCaseFindsEveryCase) {
+    PosixFileServices files;
+    Expect(files, u"needle", false,
+           {
+               {"upper.txt", "NEEDLE", false},
+               {"mixed.txt", "nEeDlE", false},
+               {"none.txt", "needl e", true},
+           });
+}
+
+TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
+    FaultyReads files;
+    Expect(files, u"needle", true,
+           {
+               {"locked.txt", "no such word", false},
+               {"broken.txt", Filler(2 * kPiece), false},
+               {"fine.txt", Filler(2 * kPiece), true},
+           });
+}
+
+TEST_F(ReplaceAheadTest, AFileThatGrewSinceItWasReadIsNotRuledOut) {
+    PosixFileServices files;
+    tree.Create("a.txt", "first");
+    tree.Create("b.txt", "second");
+    ReplaceAhead ahead(files, SearchPattern(u"needle", true),
+                       {tree.Text("a.txt"), tree.Text("b.txt")});
+    // Read before or after the change, b.txt is not ruled out: a match, or another length.
+    tree.Create("b.txt", "second needle");
+    EXPECT_TRUE(ahead.HoldsNoMatch(0, 5));
+    EXPECT_FALSE(ahead.HoldsNoMatch(1, 13));
+}
+
+TEST_F(ReplaceAheadTest, WithoutReadsFromASecondThreadNothingIsRead) {
+    // The fakes count and fail calls in order, which a second thread would upset.
+    FakeFileServices files;
+    Expect(files, u"needle", true,
+           {
+               {"a.txt", "no such word", false},
+               {"b.txt", "nor here", false},
+           });
+    EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
+}
+
+TEST_F(ReplaceAheadTest, EndsAtOnceWhenTheFolderIsLeftEarlyAndServesTheNextFolder) {
+    PosixFileServices files;
+    std::vector<std::u16string> paths;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        tree.Create(name, Filler(4 * kPiece));
+        paths.push_back(tree.Text(name));
+    }
+    const auto length = static_cast<std::int64_t>(4 * kPiece);
+    {
+        ReplaceAhead left(files, SearchPattern(u"needle", true), paths);
+        EXPECT_TRUE(left.HoldsNoMatch(0, length));
+    }
+    ReplaceAhead next(files, SearchPattern(u"needle", true), paths);
+    for (std::size_t i = 0; i < paths.size(); i += 7) {
+        EXPECT_TRUE(next.HoldsNoMatch(i, length));
+    }
+}
+
+// Whole folders in mode 0, with the look-ahead at work.
+class ProcessFolderAheadTest : public ::testing::Test {
+protected:
+    void Run() {
+        state.CurrentMode = run::kModeReplace;
+        state.SearchText = u"needle";
+        state.ReplaceText = u"pin";
+        state.CaseSensitive = 1;
+        ProcessFolder(work, tree.Text("*"));
+    }
+
+    testing::TempTree tree;
+    run::RunState state;
+    testing::FakeView view;
+    PosixFileServices files;
+    folder::Work work{state, view, files};
+};
+
+TEST_F(ProcessFolderAheadTest, ChangesExactlyTheFilesWithAMatch) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 30; ++i) {
+        names.push_back("f" + std::to_string(100 + i) + ".txt");
+        tree.Create(names.back(), i % 7 == 3 ? "a needle and a needle" : "nothing");
+    }
+    std::string big = Filler(3 * kPiece);
+    big.replace(kPiece - 2, 6, "needle");
+    tree.Create("big.txt", big);
+    tree.Create("binary.dat", std::string("needle\0", 7));
+    tree.Create("photo.jpg", "needle");
+    tree.Create("empty.txt", "");
+    Run();
+
+    EXPECT_EQ(state.FileCount, 34);
+    EXPECT_EQ(state.ChangedFileCount, 5);  // f103, f110, f117, f124 and big.txt
+    EXPECT_EQ(state.ReplacedStringCount, 9);
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE(names[static_cast<std::size_t>(i)]);
+        const bool hit = i % 7 == 3;
+        EXPECT_EQ(tree.Read(names[static_cast<std::size_t>(i)]),
+                  hit ? "a pin and a pin" : "nothing");
+        EXPECT_EQ(tree.Exists(names[static_cast<std::size_t>(i)] + ".BAK"), hit);
+    }
+    std::string big_after = big;
+    big_after.replace(kPiece - 2, 6, "pin");
+    EXPECT_EQ(tree.Read("big.txt"), big_after);
+    EXPECT_EQ(tree.Read("big.txt.BAK"), big);
+    EXPECT_EQ(tree.Read("binary.dat"), std::string("needle\0", 7));
+    EXPECT_EQ(tree.Read("photo.jpg"), "needle");
+    EXPECT_EQ(tree.Names().size(), 39u);  // 34 files and 5 backups, nothing left over
+}
+
+TEST_F(ProcessFolderAheadTest, AStopLeavesEveryLaterFileAsItWas) {
+    for (int i = 0; i < 20; ++i) {
+        tree.Create("f" + std::to_string(100 + i) + ".txt", "a needle");
+    }
+    // A stop requested while the fifth file's path is shown: it and every later file stay.
+    view.AtYield(5, [this] { state.StopRequested = 1; });
+    Run();
+    EXPECT_EQ(state.ChangedFileCount, 4);
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(tree.Read("f" + std::to_string(100 + i) + ".txt"), i < 4 ? "a pin" : "a needle");
+    }
+    EXPECT_EQ(tree.Names().size(), 24u);
+}
+
+}  // namespace
+}  // namespace popuran::folder
