@@ -150,11 +150,14 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
             case Status::kMayHold:
                 return false;
             case Status::kOpen:
-                // Not taken yet: the run reads it itself, as it would without looking ahead.
-                // (Files before it that the run passed over without asking stay untaken.)
+                // Not taken yet (files before it that the run passed over without asking stay
+                // untaken): this thread looks at it now.
                 next_ = i + 1;
-                status_[i] = Status::kMayHold;
-                return false;
+                status_[i] = Status::kBusy;
+                lock.unlock();
+                Look(i, own_pattern_, own_buffer_, kOwnBudget);
+                lock.lock();
+                continue;
             case Status::kBusy:
                 break;
         }
