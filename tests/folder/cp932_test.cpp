@@ -146,13 +146,6 @@ TEST(Cp932Encode, WritesTheCanonicalCodeOfACharacterWithTwoCodes) {
     }
 }
 
-TEST(Cp932Decode, SearchForBackslashNeverMatchesInsideACharacter) {
-    const std::u16string text = Cp932Decode("\x83\x5C\x95\x5C\x85\x5C");
-    EXPECT_EQ(text.size(), 4u);  // ソ, 表 and the unmapped pair 85 5C
-    EXPECT_EQ(FindText(text, u"\\", 0, true), kNotFound);
-    EXPECT_EQ(FindText(text, u"\\", 0, false), kNotFound);
-}
-
 TEST(Cp932DecodeWithOffsets, GivesTheStartOfEachUnitsCharacter) {
     struct Case {
         std::string bytes;
