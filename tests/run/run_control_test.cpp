@@ -51,22 +51,18 @@ TEST_F(RunControlTest, CaptionsThroughARunAndTheSummaryBeforeTheButtonComesBack)
     view.boxes[0] = u"needle";
     view.boxes[1] = u"pin";
     Start(kModeReplace, "*.txt");
-    const std::vector<std::string> expected = {
-        "LblStat=",
-        "CmdRpl=中止",
-        "Window=ぽぷらん ： 文字列置換\u3000[実行中]",
-        "LblPath=" + tree.Path("a.txt"),
-        "LblPath=",
-        "Window=文字列置換",
-        "Message=検索したファイルの数 = 1\r置換したファイルの数 = 0\r置換した文字列の数 = 0",
-        "LblStat=バージョン情報",
-        "CmdRpl=開始",
+    const std::vector<std::u16string> expected = {
+        u"LblStat=",
+        u"CmdRpl=中止",
+        u"Window=ぽぷらん ： 文字列置換\u3000[実行中]",
+        u"LblPath=" + tree.Text("a.txt"),
+        u"LblPath=",
+        u"Window=文字列置換",
+        u"Message=検索したファイルの数 = 1\r置換したファイルの数 = 0\r置換した文字列の数 = 0",
+        u"LblStat=バージョン情報",
+        u"CmdRpl=開始",
     };
-    std::vector<std::string> log;
-    for (const auto& entry : view.caption_log) {
-        log.push_back(U8(entry));
-    }
-    EXPECT_EQ(log, expected);
+    EXPECT_EQ(view.caption_log, expected);
     EXPECT_TRUE(view.start_enabled);
     EXPECT_EQ(view.history_calls, 1);
     EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Completed);
