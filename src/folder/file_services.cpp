@@ -59,8 +59,9 @@ private:
 };
 
 // Opens a file for reading. Links are not followed, and only a regular file is accepted: a
-// fifo would block the open and a device would never end.
-Result<UniqueFd> OpenForReading(const std::string& native) {
+// fifo would block the open and a device would never end. The file's status goes to *status
+// when asked for.
+Result<UniqueFd> OpenForReading(const std::string& native, struct stat* status = nullptr) {
     int fd = -1;
     do {
         fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -75,6 +76,9 @@ Result<UniqueFd> OpenForReading(const std::string& native) {
     }
     if (!S_ISREG(st.st_mode)) {
         return Fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, native);
+    }
+    if (status != nullptr) {
+        *status = st;
     }
     return file;
 }
@@ -601,13 +605,13 @@ Result<std::int64_t> PosixFileServices::Length(std::u16string_view path) {
 
 Result<std::string> PosixFileServices::ReadHead(std::u16string_view path, std::size_t max_bytes) {
     const std::string native = NativePath(path);
-    auto file = OpenForReading(native);
+    struct stat st {};
+    auto file = OpenForReading(native, &st);
     if (!file) {
         return tl::unexpected(file.error());
     }
-    struct stat st {};
     std::size_t expected = max_bytes;
-    if (fstat(file->Get(), &st) == 0 && st.st_size >= 0) {
+    if (st.st_size >= 0) {
         expected = std::min(max_bytes, static_cast<std::size_t>(st.st_size));
     }
     std::string bytes(expected, '\0');
@@ -662,13 +666,10 @@ Result<std::unique_ptr<AtomicOutput>> PosixFileServices::BeginReplace(std::u16st
 Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16string_view to) {
     const std::string source_path = NativePath(from);
     const std::string target_path = NativePath(to);
-    auto source = OpenForReading(source_path);
+    struct stat st {};
+    auto source = OpenForReading(source_path, &st);
     if (!source) {
         return tl::unexpected(source.error());
-    }
-    struct stat st {};
-    if (fstat(source->Get(), &st) != 0) {
-        return Fail(errno, source_path);
     }
     auto temp = CreateTempBeside(target_path);
     if (!temp) {
