@@ -13,6 +13,7 @@
 #include "cli/terminal_view.h"
 #include "support/program_run.h"
 #include "support/temp_tree.h"
+#include "support/tree_snapshot.h"
 
 namespace popuran::cli {
 namespace {
@@ -158,23 +159,35 @@ TEST(ParseOptions, ValuesAreTakenExactly) {
 }
 
 // The dry run's change lines and summary are exactly what the real run then does, also where
-// an earlier rename of the run takes or frees a name.
+// an earlier rename of the run takes or frees a name, and it changes nothing at all.
 TEST_F(CliTest, DryRunPredictsTheRealRun) {
     struct Case {
         std::vector<std::string> files;
         std::vector<std::string> args;
+        bool changes;  // whether the run changes anything
         const char* why;
     };
     const std::vector<Case> cases = {
         {{"A.TXT", "a.TXT", "B.txt", "b.TXT", "C"},
-         {"--mode", "lower", "--pattern", "*"},
+         {"--mode", "lower"},
+         true,
          "the first rename takes the name the next one wanted"},
         {{"x.htm", "x.html", "y.htm", "z.HTM"},
-         {"--mode", "ext", "--search", "htm", "--replace", "html", "--pattern", "*"},
+         {"--mode", "ext", "--search", "htm", "--replace", "html"},
+         true,
          "an existing target is never overwritten"},
         {{"m.a", "m.b", "n.a"},
-         {"--mode", "ext", "--search", "*", "--replace", "b", "--pattern", "*"},
+         {"--mode", "ext", "--search", "*", "--replace", "b"},
+         true,
          "several files want one name"},
+        {{"a.txt", "b.txt"},
+         {"--mode", "ext", "--search", "txt", "--replace", "../htm"},
+         false,
+         "names out of the folder are refused alike"},
+        {{"memo.txt", "README", "a.dat"},
+         {"--mode", "0", "--search", "contents", "--replace", "x"},
+         true,
+         "contents and backups"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -183,18 +196,19 @@ TEST_F(CliTest, DryRunPredictsTheRealRun) {
             work.Create(name, "contents of " + name);
         }
         std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"--folder", work.Root()});
+        args.insert(args.end(), {"--pattern", "*", "--folder", work.Root()});
         auto dry_args = args;
         dry_args.push_back("--dry-run");
-        const auto before = work.Names();
-        auto dry = RunCli(dry_args);
-        EXPECT_EQ(work.Names(), before);
+        const testing::TreeSnapshot before = testing::SnapshotTree(work.Root());
+        const ProgramRun dry = RunCli(dry_args);
+        EXPECT_EQ(testing::Differences(before, testing::SnapshotTree(work.Root())),
+                  std::vector<std::string>{});
         args.push_back("--verbose");
-        auto real = RunCli(args);
+        const ProgramRun real = RunCli(args);
         EXPECT_EQ(dry.status, 0);
         EXPECT_EQ(real.status, 0);
         EXPECT_EQ(dry.out, real.out);
-        EXPECT_NE(real.out.find('\t'), std::string::npos);
+        EXPECT_EQ(testing::SnapshotTree(work.Root()).files != before.files, c.changes) << real.out;
     }
 }
 
