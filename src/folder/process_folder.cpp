@@ -61,7 +61,7 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     // In mode 0 the other core reads and searches the next files meanwhile; it stops and is
     // waited for whenever this call returns.
     std::optional<ReplaceAhead> ahead;
-    if (state.CurrentMode == run::kModeReplace && state.FileCount > 1) {
+    if (state.CurrentMode == run::kModeReplace && state.FileCount > 1 && SeveralCores()) {
         const auto begin = state.FileList.begin();
         ahead.emplace(work.files, PatternFor(state.SearchText, state.CaseSensitive != 0),
                       std::vector<std::u16string>(begin, begin + state.FileCount));

@@ -1,11 +1,14 @@
 #include "folder/replace_ahead.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#include <sched.h>
 
 #include "folder/text_endings.h"
 
@@ -21,6 +24,9 @@ constexpr std::size_t kReach = 8;
 // What the run's own thread reads of one file while it waits; it does not yield meanwhile.
 constexpr std::int64_t kOwnBudget = std::int64_t{4} << 20;
 constexpr std::int64_t kNoBudget = -1;
+// How long the run waits for the second thread to finish the file it needs before it reads
+// the file itself: on a busy machine that thread may not get a core for a while.
+constexpr std::chrono::microseconds kPatience{1000};
 
 // The second thread: one for the whole program, lent to one folder at a time and idle in
 // between, since starting a thread for every folder of a few files cost more than it saved.
@@ -85,6 +91,15 @@ Helper& TheHelper() {
 
 }  // namespace
 
+bool SeveralCores() {
+    static const bool several = [] {
+        cpu_set_t cores;
+        CPU_ZERO(&cores);
+        return sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 1;
+    }();
+    return several;
+}
+
 ReplaceAhead::ReplaceAhead(FileServices& files, const SearchPattern& pattern,
                            std::vector<std::u16string> paths)
     : files_(files),
@@ -130,7 +145,7 @@ void ReplaceAhead::LookAhead() {
             return;
         }
         lock.unlock();
-        Look(j, ahead_pattern_, ahead_buffer_, kNoBudget);
+        Look(j, ahead_pattern_, kNoBudget);
         lock.lock();
     }
 }
@@ -141,7 +156,9 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
     }
     std::unique_lock lock(mutex_);
     current_ = i;
+    passed_ = i;
     changed_.notify_all();
+    const auto give_up = std::chrono::steady_clock::now() + kPatience;
     for (;;) {
         switch (status_[i]) {
             case Status::kNoMatch:
@@ -155,7 +172,7 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
                 next_ = i + 1;
                 status_[i] = Status::kBusy;
                 lock.unlock();
-                Look(i, own_pattern_, own_buffer_, kOwnBudget);
+                Look(i, own_pattern_, kOwnBudget);
                 lock.lock();
                 continue;
             case Status::kBusy:
@@ -164,16 +181,23 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
         std::size_t j = 0;
         if (Take(j)) {
             lock.unlock();
-            Look(j, own_pattern_, own_buffer_, kOwnBudget);
+            Look(j, own_pattern_, kOwnBudget);
             lock.lock();
-        } else {
-            changed_.wait(lock);
+        } else if (changed_.wait_until(lock, give_up) == std::cv_status::timeout &&
+                   status_[i] == Status::kBusy && taken_over_ != i) {
+            // The other thread may not get a core for a while on a busy machine: this one
+            // looks at the file too, and the other gives it up as soon as it notices.
+            taken_over_ = i;
+            lock.unlock();
+            Look(i, own_pattern_, kOwnBudget);
+            lock.lock();
         }
     }
 }
 
-void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, Buffer& buffer,
-                        std::int64_t budget) {
+void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, std::int64_t budget) {
+    // Each thread keeps its buffer from folder to folder.
+    thread_local Buffer buffer;
     std::int64_t bytes = 0;
     Status status = Status::kMayHold;
     try {
@@ -181,10 +205,16 @@ void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, Buffer& buffer,
     } catch (const std::exception&) {
         status = Status::kMayHold;  // out of memory, say: the run will see for itself
     }
+    if (status == Status::kBusy) {
+        return;  // given up: whoever needs the answer finds it out itself
+    }
     {
         const std::lock_guard lock(mutex_);
-        status_[j] = status;
-        read_[j] = bytes;
+        // The first answer stays; both threads answer alike, short of the run's budget.
+        if (status_[j] == Status::kBusy) {
+            status_[j] = status;
+            read_[j] = bytes;
+        }
     }
     changed_.notify_all();
 }
@@ -210,7 +240,10 @@ ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, SearchPattern& pattern,
     bool at_end = false;
     for (;;) {
         while (size < capacity && !at_end) {
-            if (stopping_ || (budget != kNoBudget && bytes > budget)) {
+            if (stopping_ || passed_ > j || (budget == kNoBudget && taken_over_ == j)) {
+                return Status::kBusy;
+            }
+            if (budget != kNoBudget && bytes > budget) {
                 return Status::kMayHold;
             }
             auto got = (*input)->Read(buffer.bytes.get() + size, capacity - size);

@@ -35,11 +35,13 @@ public:
 
     // True when paths[i] holds no match for sure: it was read to its end, `length` bytes as the
     // caller has just taken it, and the search found nothing. Ask for i = 0, 1, 2, ... in turn.
-    // While the second thread is still reading paths[i], waits and meanwhile searches a later
-    // file itself (at most a few MiB of it, so the wait stays short).
+    // While the second thread is still reading paths[i], searches a later file itself (at most
+    // a few MiB of it) or waits, but not much longer than a millisecond: then it searches
+    // paths[i] itself.
     bool HoldsNoMatch(std::size_t i, std::int64_t length);
 
 private:
+    // kBusy from Search: given up before an answer.
     enum class Status : std::uint8_t { kOpen, kBusy, kNoMatch, kMayHold };
     struct Buffer {
         std::unique_ptr<char[]> bytes;
@@ -48,7 +50,7 @@ private:
 
     void LookAhead();
     // Reads and searches paths_[j] (at most budget bytes of it), then records what it found.
-    void Look(std::size_t j, SearchPattern& pattern, Buffer& buffer, std::int64_t budget);
+    void Look(std::size_t j, SearchPattern& pattern, std::int64_t budget);
     Status Search(std::size_t j, SearchPattern& pattern, Buffer& buffer, std::int64_t budget,
                   std::int64_t& bytes);
     // The next file nobody has taken yet, within reach of the run's position; or false.
@@ -58,8 +60,6 @@ private:
     std::vector<std::u16string> paths_;
     SearchPattern ahead_pattern_;  // the second thread's
     SearchPattern own_pattern_;    // the run's thread's, while it waits
-    Buffer ahead_buffer_;
-    Buffer own_buffer_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -68,7 +68,13 @@ private:
     std::size_t next_ = 0;            // the first file nobody has taken; by mutex_
     std::size_t current_ = 0;         // the file the run is at; by mutex_
     std::atomic<bool> stopping_{false};
+    std::atomic<std::size_t> passed_{0};  // current_, for reading without the lock
+    // A file that the run's thread searches itself while the second thread still has it.
+    std::atomic<std::size_t> taken_over_{static_cast<std::size_t>(-1)};
     bool looking_ = false;  // the second thread works for this object
 };
+
+// True when the program may run on more than one core, so that looking ahead can pay.
+bool SeveralCores();
 
 }  // namespace popuran::folder

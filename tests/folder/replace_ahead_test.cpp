@@ -1,8 +1,12 @@
 #include "folder/replace_ahead.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,10 +52,16 @@ public:
             return Fail(EACCES, "locked");
         }
         auto input = real_.OpenInput(path);
-        if (!input || !name.starts_with(u"broken")) {
-            return input;
+        if (input && name.starts_with(u"broken")) {
+            return std::make_unique<BrokenInput>(std::move(*input));
         }
-        return std::make_unique<BrokenInput>(std::move(*input));
+        if (input && name.starts_with(u"slow")) {
+            const std::lock_guard lock(mutex_);
+            if (slow_opens_++ == 0 && std::this_thread::get_id() != test_thread_) {
+                return std::make_unique<StuckInput>(*this, std::move(*input));
+            }
+        }
+        return input;
     }
     Result<std::unique_ptr<AtomicOutput>> BeginReplace(std::u16string_view p) override {
         return real_.BeginReplace(p);
@@ -64,7 +74,43 @@ public:
     }
     bool ConcurrentReads() const override { return true; }
 
+    // The first read of a "slow" file on another thread than the test's waits for Release
+    // (or five seconds, so that a fault cannot hang the test).
+    bool AwaitStuck() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return stuck_; });
+    }
+    void Release() {
+        const std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    int SlowOpens() {
+        const std::lock_guard lock(mutex_);
+        return slow_opens_;
+    }
+
 private:
+    class StuckInput final : public InputFile {
+    public:
+        StuckInput(FaultyReads& owner, std::unique_ptr<InputFile> inner)
+            : owner_(owner), inner_(std::move(inner)) {}
+        Result<std::size_t> Read(char* buffer, std::size_t n) override {
+            {
+                std::unique_lock lock(owner_.mutex_);
+                owner_.stuck_ = true;
+                owner_.changed_.notify_all();
+                owner_.changed_.wait_for(lock, std::chrono::seconds(5),
+                                         [this] { return owner_.released_; });
+            }
+            return inner_->Read(buffer, n);
+        }
+
+    private:
+        FaultyReads& owner_;
+        std::unique_ptr<InputFile> inner_;
+    };
+
     // Gives the first piece, then fails.
     class BrokenInput final : public InputFile {
     public:
@@ -82,6 +128,12 @@ private:
     };
 
     PosixFileServices real_;
+    const std::thread::id test_thread_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int slow_opens_ = 0;
+    bool stuck_ = false;
+    bool released_ = false;
 };
 
 class ReplaceAheadTest : public ::testing::Test {
@@ -166,6 +218,20 @@ TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
                {"broken.txt", Filler(2 * kPiece), false},
                {"fine.txt", Filler(2 * kPiece), true},
            });
+}
+
+TEST_F(ReplaceAheadTest, TheRunDoesNotWaitLongForAStuckSecondThread) {
+    FaultyReads files;
+    tree.Create("slow.txt", "no such word");
+    tree.Create("quick.txt", "nor here");
+    ReplaceAhead ahead(files, SearchPattern(u"needle", true),
+                       {tree.Text("slow.txt"), tree.Text("quick.txt")});
+    ASSERT_TRUE(files.AwaitStuck());
+    // The run searches slow.txt itself, while the second thread still waits for its read.
+    EXPECT_TRUE(ahead.HoldsNoMatch(0, 12));
+    EXPECT_EQ(files.SlowOpens(), 2);
+    files.Release();
+    EXPECT_TRUE(ahead.HoldsNoMatch(1, 8));
 }
 
 TEST_F(ReplaceAheadTest, AFileThatGrewSinceItWasReadIsNotRuledOut) {
