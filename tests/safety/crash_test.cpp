@@ -58,7 +58,7 @@ struct Damage {
 // corpora hold the same bytes, so no file can be taken for another.
 Damage Check(const TreeSnapshot& pristine, const TreeSnapshot& tree,
              const std::function<std::string(const std::string&)>& new_path,
-             const std::map<std::string, std::string>& done = {}) {
+             const std::map<std::string, std::string>& done) {
     Damage damage;
     std::set<std::string> found;
     for (const auto& [path, bytes] : pristine.files) {
@@ -103,11 +103,12 @@ struct Kills {
 // One undisturbed run times the work; then the work is killed `kills` times at random moments
 // within that time, each time on the tree the kills before left, and the tree is checked after
 // each. A tree whose run finished starts afresh, so that later kills still land inside a run. A
-// last undisturbed run must finish the work. `check` compares a tree with `pristine`; `finished`
-// checks a tree and the program's output after a complete run.
+// last undisturbed run must finish the work. Each tree is checked against `pristine`, `new_path`
+// and `done` (see Check); `finished` checks a tree and the program's output after a complete run.
 void KillAtRandomMoments(
     const TreeSnapshot& pristine, const std::vector<std::string>& args, int kills,
-    const std::function<Damage(const TreeSnapshot&)>& check,
+    const std::function<std::string(const std::string&)>& new_path,
+    const std::map<std::string, std::string>& done,
     const std::function<void(const TreeSnapshot&, const std::string&)>& finished, Kills& report) {
     std::unique_ptr<TempTree> work;
     const auto reset = [&] {
@@ -130,7 +131,7 @@ void KillAtRandomMoments(
         SCOPED_TRACE(k == kills ? "last run" : "kill " + std::to_string(k));
         const ProgramRun run = RunCli(args, work->Root(), k == kills ? -1 : delay(rng));
         const TreeSnapshot tree = SnapshotTree(work->Root());
-        const Damage damage = check(tree);
+        const Damage damage = Check(pristine, tree, new_path, done);
         EXPECT_EQ(damage.damaged, 0) << ::testing::PrintToString(damage.details);
         EXPECT_EQ(tree.folders, pristine.folders);
         report.damaged += damage.damaged;
@@ -207,10 +208,6 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
         changing += after != before ? 1 : 0;
     }
 
-    const auto check = [&](const TreeSnapshot& tree) {
-        return Check(
-            pristine, tree, [](const std::string& path) { return path; }, expected);
-    };
     // A temporary left behind by a kill is never taken for a file.
     const auto finished = [&](const TreeSnapshot& tree, const std::string& out) {
         EXPECT_EQ(JsonNumber(out, "searched"), 203);
@@ -222,8 +219,9 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
         }
     };
     Kills kills;
-    KillAtRandomMoments(pristine, {"--mode", "0", "--search", "表示", "--replace", "ひょうじ"}, 50,
-                        check, finished, kills);
+    KillAtRandomMoments(
+        pristine, {"--mode", "0", "--search", "表示", "--replace", "ひょうじ"}, 50,
+        [](const std::string& path) { return path; }, expected, finished, kills);
     EXPECT_EQ(kills.first_changed, changing);
     RecordSafetyRow("kill",
                     "mode 0: SIGKILL at 50 random moments (" + std::to_string(kills.inside) +
@@ -271,9 +269,6 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
                 pristine.files[c.new_path(path)] = "older " + std::to_string(i) + "\n";
             }
         }
-        const auto check = [&](const TreeSnapshot& tree) {
-            return Check(pristine, tree, c.new_path);
-        };
         const auto finished = [&](const TreeSnapshot& tree, const std::string&) {
             int moved = 0;
             for (const auto& [path, bytes] : pristine.files) {
@@ -282,7 +277,7 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
             EXPECT_EQ(moved, 1500 - 30) << "all but those whose new name was taken";
         };
         Kills kills;
-        KillAtRandomMoments(pristine, c.flags, 25, check, finished, kills);
+        KillAtRandomMoments(pristine, c.flags, 25, c.new_path, {}, finished, kills);
         EXPECT_EQ(kills.first_changed, 1500 - 30);
         EXPECT_EQ(kills.leftovers, 0) << "a rename needs no temporary file";
         RecordSafetyRow(
