@@ -19,6 +19,9 @@ public:
     explicit DryRunFileServices(FileServices& real) : real_(real) {}
 
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
+    [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
+        return real_.ListFolders(folder);
+    }
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
     [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;
     [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,

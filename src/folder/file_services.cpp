@@ -514,6 +514,14 @@ bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
 
 std::string NativePath(std::u16string_view path) { return TextToUtf8(path); }
 
+Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view folder) {
+    auto entries = List(std::u16string(folder) + u"*");
+    if (entries) {
+        std::erase_if(*entries, [](const DirEntry& e) { return !(e.attributes & kAttrDirectory); });
+    }
+    return entries;
+}
+
 Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string_view bytes) {
     auto output = BeginReplace(path);
     if (!output) {
@@ -527,6 +535,15 @@ Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string
 
 // A pattern path without any '/' lists the current folder, as any other relative path would.
 Result<std::vector<DirEntry>> PosixFileServices::List(std::u16string_view pattern_path) {
+    return ListEntries(pattern_path, false);
+}
+
+Result<std::vector<DirEntry>> PosixFileServices::ListFolders(std::u16string_view folder) {
+    return ListEntries(std::u16string(folder) + u"*", true);
+}
+
+Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view pattern_path,
+                                                             bool folders_only) {
     const auto slash = pattern_path.rfind(kSeparator);
     const std::u16string_view pattern =
         slash == std::u16string_view::npos ? pattern_path : pattern_path.substr(slash + 1);
@@ -566,6 +583,11 @@ Result<std::vector<DirEntry>> PosixFileServices::List(std::u16string_view patter
         if (bytes == "." || bytes == "..") {
             continue;
         }
+        // The entry's type from the folder itself spares a status call per file when only
+        // folders are wanted.
+        if (folders_only && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) {
+            continue;
+        }
         std::u16string name = Utf8ToText(bytes);
         if (!matcher.Matches(name)) {
             continue;
@@ -578,6 +600,9 @@ Result<std::vector<DirEntry>> PosixFileServices::List(std::u16string_view patter
             return Fail(errno, folder + entry->d_name);
         }
         const std::uint32_t attributes = AttributesFromStat(st, name);
+        if (folders_only && !(attributes & kAttrDirectory)) {
+            continue;
+        }
         entries.push_back(DirEntry{std::move(name), attributes});
     }
     std::sort(entries.begin(), entries.end(), ListingLess);

@@ -61,6 +61,9 @@ public:
     // code units compared after ASCII letters are upper-cased, ties by plain code units. A
     // folder that does not exist (or is not a folder) lists nothing and is no failure.
     [[nodiscard]] virtual Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) = 0;
+    // The entries of `folder` (ending in '/') that are directories, as List(folder + "*") gives
+    // them. A listing that only looks for folders need not look closer at every file.
+    [[nodiscard]] virtual Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder);
     [[nodiscard]] virtual Result<std::uint32_t> Attributes(std::u16string_view path) = 0;
     [[nodiscard]] virtual Result<std::int64_t> Length(std::u16string_view path) = 0;
     // At most max_bytes from the start of the file.
@@ -96,6 +99,7 @@ public:
 class PosixFileServices final : public FileServices {
 public:
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
+    [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override;
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
     [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;
     [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
@@ -109,6 +113,9 @@ public:
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
+
+private:
+    Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, bool folders_only);
 };
 
 // The native bytes of a path (the inverse of Utf8ToText).

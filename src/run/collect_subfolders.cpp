@@ -15,7 +15,7 @@ namespace {
 // failed (reported, nothing appended).
 bool AppendBlock(folder::Work& work, const std::u16string& folder_path) {
     const std::u16string parent = folder::FolderOf(folder_path);
-    auto entries = work.files.List(parent + u"*");
+    auto entries = work.files.ListFolders(parent);
     if (!entries) {
         work.view.ShowMessage(folder::Utf8ToText(entries.error().Describe()));
         return false;
