@@ -60,11 +60,41 @@ public:
         done_.wait(lock, [this] { return !busy_; });
     }
 
+    // Takes input to be closed on the thread; false (input left as it is) when there is no
+    // thread or too many are waiting already.
+    bool Release(std::unique_ptr<InputFile>& input) {
+        const std::lock_guard lock(mutex_);
+        if (!started_ || releases_.size() >= kMaxReleases) {
+            return false;
+        }
+        releases_.push_back(std::move(input));
+        wake_.notify_all();
+        return true;
+    }
+
+    // Closes what is waiting; called on the thread, also between the files of a job.
+    void CloseReleased() {
+        std::vector<std::unique_ptr<InputFile>> releases;
+        {
+            const std::lock_guard lock(mutex_);
+            releases.swap(releases_);
+        }
+    }
+
 private:
+    // Each waiting input holds a descriptor.
+    static constexpr std::size_t kMaxReleases = 16;
+
     void Serve() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return job_ != nullptr; });
+            wake_.wait(lock, [this] { return job_ != nullptr || !releases_.empty(); });
+            if (!releases_.empty()) {
+                lock.unlock();
+                CloseReleased();
+                lock.lock();
+                continue;
+            }
             std::function<void()> job = std::exchange(job_, nullptr);
             lock.unlock();
             job();
@@ -79,6 +109,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     std::function<void()> job_;
+    std::vector<std::unique_ptr<InputFile>> releases_;
     bool busy_ = false;
     bool started_ = false;
 };
@@ -90,6 +121,12 @@ Helper& TheHelper() {
 }
 
 }  // namespace
+
+void CloseInBackground(std::unique_ptr<InputFile> input) {
+    if (SeveralCores()) {
+        TheHelper().Release(input);
+    }
+}
 
 bool SeveralCores() {
     static const bool several = [] {
@@ -145,6 +182,7 @@ void ReplaceAhead::LookAhead() {
             return;
         }
         lock.unlock();
+        TheHelper().CloseReleased();
         Look(j, ahead_pattern_, kNoBudget);
         lock.lock();
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "folder/progress_marker.h"
+#include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
 #include "folder/text_endings.h"
 #include "folder/text_services.h"
@@ -61,6 +62,8 @@ public:
     std::string_view Bytes() const { return {buffer_.bytes.get(), size_}; }
     // True once the window reaches the end of the file.
     bool AtEnd() const { return at_end_; }
+    // The open file, handed over; the window reads no more.
+    std::unique_ptr<InputFile> TakeInput() { return std::move(input_); }
     // Forgets the first n bytes of the window.
     void Drop(std::size_t n) {
         std::memmove(buffer_.bytes.get(), buffer_.bytes.get() + n, size_ - n);
@@ -337,6 +340,9 @@ bool Replace(Work& work, std::u16string_view path) {
         state.ReplacedStringCount -= replaced;
         state.ChangedFileCount -= 1;
         return false;
+    }
+    if (work.files.ConcurrentReads()) {
+        CloseInBackground(window->TakeInput());
     }
     work.view.ReportChange(run::Change{std::u16string(path), std::u16string(), replaced});
     return false;
