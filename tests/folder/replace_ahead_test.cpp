@@ -200,16 +200,6 @@ TEST_F(ReplaceAheadTest, BytesOfTheSearchTextInsideACharacterAreNoMatch) {
            });
 }
 
-TEST_F(ReplaceAheadTest, IgnoringLetterCaseFindsEveryCase) {
-    PosixFileServices files;
-    Expect(files, u"needle", false,
-           {
-               {"upper.txt", "NEEDLE", false},
-               {"mixed.txt", "nEeDlE", false},
-               {"none.txt", "needl e", true},
-           });
-}
-
 TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
     FaultyReads files;
     Expect(files, u"needle", true,
