@@ -39,7 +39,7 @@ TerminalView::TerminalView(const Options& options, std::ostream& out, std::ostre
       progress_(progress),
       interrupts_(interrupts),
       boxes_(options.boxes) {
-    captions_[static_cast<int>(run::Caption::CmdRpl)] = u"開始";
+    captions_[static_cast<int>(run::Caption::CmdRpl)] = run::kStartCaption;
     captions_[static_cast<int>(run::Caption::Window)] =
         std::u16string(run::kProgramTitle) + u" ： " + run::ModeNames[options.mode];
 }
@@ -114,7 +114,8 @@ void TerminalView::ReportChange(const run::Change& change) {
 void TerminalView::YieldToEvents() {
     // The first interrupt is a click on Stop; the run stops at its next safe point.
     if (interrupts_ != nullptr && *interrupts_ > 0 && control_ != nullptr &&
-        control_->State().StopRequested == 0 && CaptionText(run::Caption::CmdRpl) != u"開始") {
+        control_->State().StopRequested == 0 &&
+        CaptionText(run::Caption::CmdRpl) != run::kStartCaption) {
         control_->CmdRpl_Click();
     }
 }

@@ -13,9 +13,6 @@ namespace popuran::run {
 
 namespace {
 
-constexpr char16_t kStartCaption[] = u"開始";
-constexpr char16_t kStopCaption[] = u"中止";
-constexpr char16_t kAboutCaption[] = u"バージョン情報";
 constexpr int kSearchBox = 0;
 constexpr int kPatternBox = 2;
 constexpr int kFolderBox = 3;

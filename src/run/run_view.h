@@ -9,6 +9,12 @@
 namespace popuran::run {
 
 enum class Caption { Window, CmdRpl, LblPath, LblStat };
+
+// The Start/Stop button reads kStartCaption while idle and kStopCaption during a run; this is
+// the one sign of a run that every part tests. The status label reads kAboutCaption while idle.
+inline constexpr char16_t kStartCaption[] = u"開始";
+inline constexpr char16_t kStopCaption[] = u"中止";
+inline constexpr char16_t kAboutCaption[] = u"バージョン情報";
 enum class CheckBox { ChkSub, ChkBin };
 
 // One change made (or, in a dry run, that would be made) to a file.

@@ -23,8 +23,8 @@ namespace popuran::ui {
 
 namespace {
 
-constexpr char16_t kStartCaption[] = u"開始";
-constexpr char16_t kAboutCaption[] = u"バージョン情報";
+using run::kAboutCaption;
+using run::kStartCaption;
 constexpr char16_t kFolderPrompt[] = u"検索するフォルダを指定してください。";
 constexpr int kPatternBox = 2;
 
