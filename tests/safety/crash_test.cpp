@@ -277,12 +277,12 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
             EXPECT_EQ(moved, 1500 - 30) << "all but those whose new name was taken";
         };
         Kills kills;
-        KillAtRandomMoments(pristine, c.flags, 25, c.new_path, {}, finished, kills);
+        KillAtRandomMoments(pristine, c.flags, 50, c.new_path, {}, finished, kills);
         EXPECT_EQ(kills.first_changed, 1500 - 30);
         EXPECT_EQ(kills.leftovers, 0) << "a rename needs no temporary file";
         RecordSafetyRow(
             "kill",
-            std::string(c.why) + ": SIGKILL at 25 random moments (" + std::to_string(kills.inside) +
+            std::string(c.why) + ": SIGKILL at 50 random moments (" + std::to_string(kills.inside) +
                 " inside a run), 1,530 files, 30 new names taken, re-run after each",
             "every file under exactly one name, old or new, bytes intact; " +
                 std::to_string(kills.leftovers) + " hidden temporaries left; final run completes",
