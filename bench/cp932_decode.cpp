@@ -15,7 +15,7 @@
 
 #include <unicode/ucnv.h>
 
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
 
 namespace {
 

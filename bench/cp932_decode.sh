@@ -17,7 +17,7 @@ tool=$BUILD/cp932_decode
 
 file=$CORPUS/big/big.txt
 if [ ! -f "$file" ]; then
-    python3 /work/shared/bench/make_corpus.py --out "$CORPUS" --what big --big-mb "$MB" >/dev/null
+    python3 "$here/../../shared/bench/make_corpus.py" --out "$CORPUS" --what big --big-mb "$MB" >/dev/null
 fi
 echo "corpus: $file ($(stat -c %s "$file") bytes)"
 

@@ -13,8 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "folder/file_services.h"
-#include "folder/text_services.h"
+#include "folder/services/file_services.h"
+#include "folder/services/utf8.h"
 
 namespace {
 

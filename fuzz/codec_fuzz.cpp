@@ -15,7 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/utf8.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "filetype/extension_by_content.h"
-#include "folder/file_services.h"
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/file_services.h"
 #include "fuzz_check.h"
 
 namespace {

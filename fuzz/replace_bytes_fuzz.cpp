@@ -20,14 +20,15 @@
 #include <utility>
 #include <vector>
 
-#include "folder/file_services.h"
 #include "folder/replace_engine.h"
 #include "folder/replace_in_file.h"
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/file_services.h"
+#include "folder/services/utf8.h"
 #include "folder/work.h"
 #include "fuzz_check.h"
 #include "replace_reference.h"
-#include "run/run_state.h"
+#include "run/state/run_state.h"
 
 namespace {
 

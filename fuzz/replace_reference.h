@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "folder/text_services.h"
-#include "run/run_state.h"
-#include "run/run_view.h"
+#include "folder/services/cp932.h"
+#include "folder/services/text_search.h"
+#include "folder/services/utf8.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 
 namespace popuran::fuzz {
 

@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "folder/file_services.h"
-#include "folder/text_services.h"
+#include "folder/services/file_services.h"
+#include "folder/services/text_search.h"
+#include "folder/services/wildcard.h"
 #include "fuzz_check.h"
 
 namespace {

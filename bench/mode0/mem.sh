@@ -6,7 +6,7 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
-HARNESS=${HARNESS:-/work/shared/bench}
+HARNESS=${HARNESS:-$REPO/../shared/bench}
 BUILD=${BUILD:-$REPO/build-bench}
 BIG_MB=${BIG_MB:-500}
 CORPUS=${CORPUS:-/tmp/bench-corpus-mode0-big$BIG_MB}

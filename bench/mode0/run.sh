@@ -12,7 +12,7 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 REPO=$(cd "$HERE/../.." && pwd)
-HARNESS=${HARNESS:-/work/shared/bench}
+HARNESS=${HARNESS:-$REPO/../shared/bench}
 BUILD=${BUILD:-$REPO/build-bench}
 export CORPUS=${CORPUS:-/tmp/bench-corpus-mode0}
 export WORK=${WORK:-/tmp/bench-work-mode0}

@@ -10,7 +10,7 @@
 # never renamed), so "names-full" repeats the names workload on a copy where every file holds
 # at least one byte: only there do all tools do the same renames.
 #
-# Environment: HARNESS (/work/shared/bench), CORPUS (/tmp/m13-corpus), FULL (/tmp/m13-corpus-full),
+# Environment: HARNESS (../shared/bench beside the checkout), CORPUS (/tmp/m13-corpus), FULL (/tmp/m13-corpus-full),
 # WORK (/tmp/m13-work), RESULTS (/tmp/m13-results/DATE), BUILD (<repo>/build-bench), CLI (a
 # popuran-cli to use instead of building one), and the
 # knobs of the harness's run_peers.sh (RUNS, NAMES_RUNS, WAIT_QUIET, ...).
@@ -18,7 +18,7 @@ set -euo pipefail
 export LC_ALL=C
 
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
-HARNESS=${HARNESS:-/work/shared/bench}
+HARNESS=${HARNESS:-$REPO/../shared/bench}
 CORPUS=${CORPUS:-/tmp/m13-corpus}
 FULL=${FULL:-/tmp/m13-corpus-full}
 WORK=${WORK:-/tmp/m13-work}

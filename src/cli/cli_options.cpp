@@ -1,6 +1,6 @@
 #include "cli/cli_options.h"
 
-#include "folder/text_services.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::cli {
 
@@ -91,13 +91,13 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             continue;
         }
         if (name == "--search") {
-            box = 0;
+            box = run::kSearchBox;
         } else if (name == "--replace") {
-            box = 1;
+            box = run::kReplaceBox;
         } else if (name == "--pattern") {
-            box = 2;
+            box = run::kPatternBox;
         } else if (name == "--folder") {
-            box = 3;
+            box = run::kFolderBox;
         }
         if (box >= 0) {
             if (!take(text)) {

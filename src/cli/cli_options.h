@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 
 namespace popuran::cli {
 
 struct Options {
     run::RunMode mode = 0;
-    std::array<std::u16string, 4> boxes;  // search, replace, pattern, folder
+    std::array<std::u16string, run::kBoxCount> boxes;  // search, replace, pattern, folder
     bool subfolders = false;
     bool ignore_case = false;
     bool dry_run = false;

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "cli/cli_options.h"
-#include "cli/terminal_view.h"
+#include "cli/run_cli.h"
 
 namespace {
 

@@ -1,20 +1,13 @@
+// TerminalView: boxes from the command line, messages and changes on the terminal.
 #include "cli/terminal_view.h"
 
-#include <cstdio>
-#include <exception>
+#include <string>
 
-#include "folder/dry_run_file_services.h"
-#include "folder/file_services.h"
-#include "folder/text_services.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::cli {
 
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitRefused = 2;
-constexpr int kExitStopped = 130;
 
 std::string Bytes(std::u16string_view text) { return folder::TextToUtf8(text); }
 
@@ -117,97 +110,6 @@ void TerminalView::YieldToEvents() {
         control_->State().StopRequested == 0 &&
         CaptionText(run::Caption::CmdRpl) != run::kStartCaption) {
         control_->CmdRpl_Click();
-    }
-}
-
-std::string JsonString(std::u16string_view text) {
-    std::string json = "\"";
-    std::size_t i = 0;
-    auto escape = [&json](unsigned unit) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "\\u%04X", unit);
-        json += buffer;
-    };
-    while (i < text.size()) {
-        const char16_t c = text[i];
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        const bool low = c >= 0xDC00 && c <= 0xDFFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            json += Bytes(text.substr(i, 2));
-            i += 2;
-            continue;
-        }
-        if (high || low) {
-            escape(c);
-        } else if (c == u'"') {
-            json += "\\\"";
-        } else if (c == u'\\') {
-            json += "\\\\";
-        } else if (c == u'\n') {
-            json += "\\n";
-        } else if (c == u'\r') {
-            json += "\\r";
-        } else if (c == u'\t') {
-            json += "\\t";
-        } else if (c < 0x20) {
-            escape(c);
-        } else {
-            json += Bytes(text.substr(i, 1));
-        }
-        ++i;
-    }
-    return json + "\"";
-}
-
-int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool progress,
-           const volatile std::sig_atomic_t* interrupts) {
-    try {
-        TerminalView view(options, out, err, progress, interrupts);
-        folder::PosixFileServices real;
-        folder::DryRunFileServices dry(real);
-        folder::FileServices& files = options.dry_run ? static_cast<folder::FileServices&>(dry)
-                                                      : static_cast<folder::FileServices&>(real);
-        run::RunControl control(view, files);
-        view.Attach(&control);
-        control.State().CurrentMode = options.mode;
-        control.CmdRpl_Click();
-
-        const auto outcome = control.LastOutcome();
-        if (outcome == run::RunControl::Outcome::Refused) {
-            return kExitRefused;
-        }
-        const auto& state = control.State();
-        const bool stopped = outcome == run::RunControl::Outcome::Stopped;
-        if (options.json) {
-            out << "{\"mode\":" << int{options.mode} << ",\"searched\":" << control.Total()
-                << ",\"changed\":" << state.ChangedFileCount;
-            if (options.mode == run::kModeReplace) {
-                out << ",\"replaced\":" << state.ReplacedStringCount;
-            }
-            out << ",\"stopped\":" << (stopped ? "true" : "false");
-            if (options.verbose || options.dry_run) {
-                out << ",\"changes\":[";
-                bool first = true;
-                for (const auto& change : view.Changes()) {
-                    out << (first ? "" : ",");
-                    first = false;
-                    if (change.new_path.empty()) {
-                        out << "{\"path\":" << JsonString(change.path)
-                            << ",\"replaced\":" << change.replaced << "}";
-                    } else {
-                        out << "{\"from\":" << JsonString(change.path)
-                            << ",\"to\":" << JsonString(change.new_path) << "}";
-                    }
-                }
-                out << "]";
-            }
-            out << "}\n";
-        }
-        out.flush();
-        return stopped ? kExitStopped : kExitDone;
-    } catch (const std::exception& e) {
-        err << "popuran-cli: " << e.what() << '\n';
-        return kExitFailure;
     }
 }
 

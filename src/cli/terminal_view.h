@@ -9,7 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "run/run_control.h"
-#include "run/run_view.h"
+#include "run/state/run_view.h"
 
 namespace popuran::cli {
 
@@ -51,19 +51,11 @@ private:
     const volatile std::sig_atomic_t* interrupts_;
     run::RunControl* control_ = nullptr;
     std::u16string captions_[4];
-    std::array<std::u16string, 4> boxes_;
+    std::array<std::u16string, run::kBoxCount> boxes_;
     std::vector<run::Change> changes_;
     std::int32_t files_done_ = 0;
     bool progress_shown_ = false;
     std::chrono::steady_clock::time_point last_progress_{};
 };
-
-// JSON string literal of a text; characters that are not valid Unicode (lone surrogates from
-// names that are not UTF-8) are written as \uXXXX escapes.
-std::string JsonString(std::u16string_view text);
-
-// One whole run of popuran-cli. Returns the exit status.
-int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool progress,
-           const volatile std::sig_atomic_t* interrupts);
 
 }  // namespace popuran::cli

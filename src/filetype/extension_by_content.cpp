@@ -9,7 +9,8 @@
 #include <new>
 #include <string>
 
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/text_search.h"
 
 namespace popuran::filetype {
 

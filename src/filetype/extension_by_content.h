@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "folder/failure.h"
-#include "folder/file_services.h"
+#include "folder/services/failure.h"
+#include "folder/services/file_services.h"
 
 namespace popuran::filetype {
 

@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "folder/path_helpers.h"
 #include "folder/renaming.h"
 #include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
 #include "folder/replace_in_file.h"
-#include "folder/text_services.h"
+#include "folder/services/code_units.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::folder {
 
@@ -22,8 +23,8 @@ bool EndsInBak(std::u16string_view name) {
         return false;
     }
     const auto tail = name.substr(name.size() - 3);
-    auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
-    return up(tail[0]) == u'B' && up(tail[1]) == u'A' && up(tail[2]) == u'K';
+    return AsciiUpper(tail[0]) == u'B' && AsciiUpper(tail[1]) == u'A' &&
+           AsciiUpper(tail[2]) == u'K';
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "filetype/extension_by_content.h"
-#include "folder/path_helpers.h"
 #include "folder/progress_marker.h"
-#include "folder/text_services.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/text_search.h"
 
 namespace popuran::folder {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "folder/file_services.h"
 #include "folder/replace_engine.h"
+#include "folder/services/file_services.h"
 
 namespace popuran::folder {
 

@@ -12,7 +12,8 @@
 #include <memory>
 #include <unordered_map>
 
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/text_search.h"
 
 namespace popuran::folder {
 

@@ -12,8 +12,9 @@
 #include "folder/progress_marker.h"
 #include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
+#include "folder/services/cp932.h"
+#include "folder/services/text_search.h"
 #include "folder/text_endings.h"
-#include "folder/text_services.h"
 
 namespace popuran::folder {
 
@@ -249,17 +250,20 @@ WindowMemory& WindowBuffer(std::size_t max_match_bytes) {
     return memory;
 }
 
-bool Replace(Work& work, std::u16string_view path) {
+// Done: the file was rewritten, or had nothing to rewrite; Stopped: a stop request came first
+// and the file is as it was; Failed: a read, the backup or the write-back failed and the file is
+// as it was.
+Outcome Replace(Work& work, std::u16string_view path) {
     auto& state = work.state;
     const TextKind kind = TextKindByName(path);
     if (kind == TextKind::kBinary) {
-        return false;
+        return Outcome::kDone;
     }
     const SearchPattern& pattern = PatternFor(state.SearchText, state.CaseSensitive != 0);
     WindowMemory& buffer = WindowBuffer(pattern.MaxMatchBytes());
     auto window = OpenWindow(work, path, buffer);
     if (!window) {
-        return false;
+        return Outcome::kFailed;
     }
 
     if (kind == TextKind::kUnknown) {
@@ -268,15 +272,16 @@ bool Replace(Work& work, std::u16string_view path) {
             case Content::kText:
                 break;
             case Content::kStopped:
-                return true;
+                return Outcome::kStopped;
             case Content::kNotText:
+                return Outcome::kDone;
             case Content::kFailed:
-                return false;
+                return Outcome::kFailed;
         }
         if (!whole) {
             window = OpenWindow(work, path, buffer);
             if (!window) {
-                return false;
+                return Outcome::kFailed;
             }
         }
     }
@@ -287,23 +292,23 @@ bool Replace(Work& work, std::u16string_view path) {
         ByteSpan match;
         std::size_t resume = 0;
         if (!pattern.Find(window->Bytes(), 0, true, match, resume)) {
-            return state.StopRequested != 0;
+            return state.StopRequested != 0 ? Outcome::kStopped : Outcome::kDone;
         }
     } else {
         ProbeSink probe{work};
         const Outcome outcome = Scan(pattern, *window, probe);
         if (probe.stopped) {
-            return true;
+            return Outcome::kStopped;
         }
         if (outcome == Outcome::kFailed) {
-            return false;
+            return Outcome::kFailed;
         }
         if (!probe.found) {
-            return state.StopRequested != 0;
+            return state.StopRequested != 0 ? Outcome::kStopped : Outcome::kDone;
         }
         window = OpenWindow(work, path, buffer);
         if (!window) {
-            return false;
+            return Outcome::kFailed;
         }
     }
 
@@ -311,25 +316,25 @@ bool Replace(Work& work, std::u16string_view path) {
     // failure on the way leaves the original as it was.
     auto output = work.files.BeginReplace(path);
     if (!output) {
-        return false;
+        return Outcome::kFailed;
     }
     const std::string replacement = Cp932Encode(state.ReplaceText);
     WriteSink sink{work, **output, replacement};
     const Outcome outcome = Scan(pattern, *window, sink);
     if (sink.stopped) {
-        return true;
+        return Outcome::kStopped;
     }
     if (outcome != Outcome::kDone || sink.failed) {
-        return false;
+        return Outcome::kFailed;
     }
     if (sink.replaced > 0) {
         work.view.SetCaption(run::Caption::LblStat, ProgressMarker(state.ProgressTicks));
     }
     if (state.StopRequested != 0) {
-        return true;
+        return Outcome::kStopped;
     }
     if (sink.replaced == 0 || !sink.Flush()) {
-        return false;
+        return Outcome::kFailed;
     }
     const std::int32_t replaced = SaturatedSum(0, sink.replaced);
     state.ReplacedStringCount = SaturatedSum(state.ReplacedStringCount, replaced);
@@ -339,13 +344,13 @@ bool Replace(Work& work, std::u16string_view path) {
     if (!work.files.CopyForBackup(path, std::u16string(path) + u".BAK") || !(*output)->Commit()) {
         state.ReplacedStringCount -= replaced;
         state.ChangedFileCount -= 1;
-        return false;
+        return Outcome::kFailed;
     }
     if (work.files.ConcurrentReads()) {
         CloseInBackground(window->TakeInput());
     }
     work.view.ReportChange(run::Change{std::u16string(path), std::u16string(), replaced});
-    return false;
+    return Outcome::kDone;
 }
 
 }  // namespace
@@ -353,7 +358,7 @@ bool Replace(Work& work, std::u16string_view path) {
 bool ReplaceInFile(Work& work, std::u16string_view path) {
     bool stopped = false;
     try {
-        stopped = Replace(work, path);
+        stopped = Replace(work, path) == Outcome::kStopped;
     } catch (const std::exception&) {
         // Out of memory on a huge file, say: the file is left as it was.
         stopped = false;

@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "folder/text_services.h"
+#include "folder/services/text_search.h"
 
 namespace popuran::folder {
 

@@ -1,9 +1,9 @@
 // Work: what the steps of one run share (the run state, the window, the file system).
 #pragma once
 
-#include "folder/file_services.h"
-#include "run/run_state.h"
-#include "run/run_view.h"
+#include "folder/services/file_services.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 
 namespace popuran::folder {
 

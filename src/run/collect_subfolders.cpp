@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "folder/path_helpers.h"
-#include "folder/text_services.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::run {
 

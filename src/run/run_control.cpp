@@ -2,9 +2,10 @@
 
 #include <string>
 
-#include "folder/path_helpers.h"
 #include "folder/process_folder.h"
-#include "folder/text_services.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/text_search.h"
+#include "folder/services/utf8.h"
 #include "folder/work.h"
 #include "run/collect_subfolders.h"
 #include "run/validate_inputs.h"
@@ -12,10 +13,6 @@
 namespace popuran::run {
 
 namespace {
-
-constexpr int kSearchBox = 0;
-constexpr int kPatternBox = 2;
-constexpr int kFolderBox = 3;
 
 // In mode 1 the pattern is made to carry the search extension: "*.htm" with "html" gives
 // "*.html", "*" with "txt" gives "*.txt".
@@ -74,7 +71,7 @@ void RunControl::Start() {
     }
     s.CaseSensitive = view_.Checked(CheckBox::ChkBin) ? 1 : 0;
     s.SearchText = view_.BoxText(kSearchBox);
-    s.ReplaceText = view_.BoxText(1);
+    s.ReplaceText = view_.BoxText(kReplaceBox);
 
     view_.SetCaption(Caption::LblStat, u"");
     view_.SetCaption(Caption::CmdRpl, kStopCaption);
@@ -101,7 +98,8 @@ void RunControl::Start() {
     folder::ProcessFolder(work, folder_path + pattern);
     std::int32_t total = s.FileCount;
 
-    // The subfolder box is read only now, after the top folder, as it always has been.
+    // The subfolder box is read only now, after the top folder, so that a click on it while the
+    // top folder is worked on still counts for this run.
     if (view_.Checked(CheckBox::ChkSub)) {
         s.FolderCount = 0;
         CollectSubfolders(work, folder_path);

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "folder/file_services.h"
-#include "run/run_state.h"
-#include "run/run_view.h"
+#include "folder/services/file_services.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 
 namespace popuran::run {
 

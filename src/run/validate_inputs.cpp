@@ -1,15 +1,11 @@
 #include "run/validate_inputs.h"
 
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
+#include "folder/services/text_search.h"
 
 namespace popuran::run {
 
 namespace {
-
-constexpr int kSearchBox = 0;
-constexpr int kReplaceBox = 1;
-constexpr int kPatternBox = 2;
-constexpr int kFolderBox = 3;
 
 // Messages by failure code; the mode-0 table and the table of the other modes.
 const char16_t* const kMode0Messages[] = {
@@ -46,7 +42,8 @@ bool EndsInBak(const std::u16string& text) {
 
 }  // namespace
 
-std::optional<Refusal> CheckInputs(RunMode mode, const std::array<std::u16string, 4>& boxes) {
+std::optional<Refusal> CheckInputs(RunMode mode,
+                                   const std::array<std::u16string, kBoxCount>& boxes) {
     const auto& search = boxes[kSearchBox];
     const auto& replacement = boxes[kReplaceBox];
     const auto& pattern = boxes[kPatternBox];
@@ -96,8 +93,8 @@ std::optional<Refusal> CheckInputs(RunMode mode, const std::array<std::u16string
 }
 
 bool ValidateInputs(RunView& view, RunMode mode) {
-    std::array<std::u16string, 4> boxes;
-    for (int i = 0; i < 4; ++i) {
+    std::array<std::u16string, kBoxCount> boxes;
+    for (int i = 0; i < kBoxCount; ++i) {
         boxes[static_cast<std::size_t>(i)] = view.BoxText(i);
     }
     const auto refusal = CheckInputs(mode, boxes);

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "run/run_state.h"
-#include "run/run_view.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 
 namespace popuran::run {
 
@@ -17,7 +17,8 @@ struct Refusal {
 };
 
 // The first failing check of the inputs of `mode`, or nothing when the run may start.
-std::optional<Refusal> CheckInputs(RunMode mode, const std::array<std::u16string, 4>& boxes);
+std::optional<Refusal> CheckInputs(RunMode mode,
+                                   const std::array<std::u16string, kBoxCount>& boxes);
 
 // Checks the window's boxes; on a refusal shows its message, focuses the box at fault and
 // returns false. Changes nothing else.

@@ -7,7 +7,7 @@
 #include <QFontMetrics>
 #include <QPalette>
 
-#include "run/run_state.h"
+#include "run/state/run_state.h"
 #include "ui/qt_text.h"
 #include "ui/twips.h"
 

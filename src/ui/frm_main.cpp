@@ -26,7 +26,6 @@ namespace {
 using run::kAboutCaption;
 using run::kStartCaption;
 constexpr char16_t kFolderPrompt[] = u"検索するフォルダを指定してください。";
-constexpr int kPatternBox = 2;
 
 QString Q(std::u16string_view text) { return ToQString(text); }
 
@@ -121,7 +120,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
         box->lineEdit()->installEventFilter(this);
         Cbobox[i] = box;
     }
-    const std::array<QLabel*, 4> box_labels = {LblSrc, LblRpl, LblKey, LblPlace};
+    const std::array<QLabel*, run::kBoxCount> box_labels = {LblSrc, LblRpl, LblKey, LblPlace};
     static constexpr int kLabelTops[4] = {280, 640, 1005, 1365};
     for (std::size_t i = 0; i < box_labels.size(); ++i) {
         box_labels[i]->setBuddy(Cbobox[i]);
@@ -311,7 +310,7 @@ void FrmMain::CmdEnd_Click() { close(); }
 void FrmMain::CmdPlace_Click() {
     const QString path = modDialogTreeTop::ShowFolderDialog(this, Q(kFolderPrompt));
     if (!path.isEmpty()) {
-        Cbobox[3]->setEditText(path);
+        Cbobox[run::kFolderBox]->setEditText(path);
     }
 }
 
@@ -373,7 +372,7 @@ int FrmMain::BoxIndexOf(const QObject* watched) const {
 }
 
 void FrmMain::Cbobox_KeyPress(int index, char16_t& key) {
-    if (index != kPatternBox) {
+    if (index != run::kPatternBox) {
         return;
     }
     const bool passes = (key >= u'0' && key <= u'9') || (key >= u'a' && key <= u'z') ||

@@ -14,10 +14,10 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 #include "run/run_control.h"
-#include "run/run_state.h"
-#include "run/run_view.h"
+#include "run/state/run_state.h"
+#include "run/state/run_view.h"
 #include "ui/click_label.h"
 
 namespace popuran::ui {
@@ -56,7 +56,7 @@ public:
 
     // Controls, in tab order. The window owns them; these are plain pointers.
     QLabel* LblSrc;
-    std::array<QComboBox*, 4> Cbobox;
+    std::array<QComboBox*, run::kBoxCount> Cbobox;
     QLabel* LblRpl;
     QLabel* LblKey;
     QLabel* LblPlace;

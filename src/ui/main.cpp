@@ -64,7 +64,7 @@ void TakeScreenshot(popuran::ui::FrmMain& window, int mode, const QString& file)
         window.Cbobox[1]->setEditText(QStringLiteral("新製品名"));
         window.Cbobox[2]->setEditText(QStringLiteral("*.txt"));
     }
-    window.Cbobox[3]->setEditText(QStringLiteral("/home/user/文書"));
+    window.Cbobox[popuran::run::kFolderBox]->setEditText(QStringLiteral("/home/user/文書"));
     window.CmdRpl->setFocus();
     QTimer::singleShot(500, &window, [&window, file] {
         const bool saved = window.grab().save(file);

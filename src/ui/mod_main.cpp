@@ -8,7 +8,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include "run/run_state.h"
+#include "run/state/run_state.h"
 #include "ui/frm_main.h"
 #include "ui/qt_text.h"
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "cli/json_writer.h"
 #include "cli/terminal_view.h"
 #include "support/program_run.h"
 #include "support/temp_tree.h"

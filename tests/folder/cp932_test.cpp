@@ -1,5 +1,7 @@
 // Code page 932 conversion: the character set, lossless escapes, offsets and canonical codes.
 // Random byte strings are left to the codec fuzzer, which checks the same properties.
+#include "folder/services/cp932.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -7,8 +9,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-
-#include "folder/text_services.h"
 
 namespace popuran::folder {
 namespace {

@@ -1,4 +1,4 @@
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 
 #include <cerrno>
 #include <map>
@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/text_services.h"
+#include "folder/services/utf8.h"
+#include "folder/services/wildcard.h"
 #include "support/fake_file_services.h"
 #include "support/temp_tree.h"
 

@@ -1,4 +1,4 @@
-#include "folder/path_helpers.h"
+#include "folder/services/path_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/file_services.h"
-#include "run/run_state.h"
+#include "folder/services/file_services.h"
+#include "run/state/run_state.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "folder/replace_in_file.h"
-#include "folder/text_services.h"
+#include "folder/services/cp932.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/text_services.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"

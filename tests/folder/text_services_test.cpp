@@ -1,9 +1,9 @@
 // Search with and without letter case, case mapping and blanks.
-#include "folder/text_services.h"
-
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "folder/services/text_search.h"
 
 namespace popuran::folder {
 namespace {

@@ -1,10 +1,10 @@
 // UTF-8 names: decoding escapes every byte that is not valid UTF-8, so that names round-trip.
+#include "folder/services/utf8.h"
+
 #include <cstddef>
 #include <string>
 
 #include <gtest/gtest.h>
-
-#include "folder/text_services.h"
 
 namespace popuran::folder {
 namespace {

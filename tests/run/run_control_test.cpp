@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 

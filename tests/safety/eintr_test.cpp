@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 #include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/safety_row.h"

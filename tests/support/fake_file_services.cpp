@@ -1,6 +1,6 @@
 #include "support/fake_file_services.h"
 
-#include "folder/text_services.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::testing {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 
 namespace popuran::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_view.h"
+#include "run/state/run_view.h"
 
 namespace popuran::testing {
 

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/text_services.h"
+#include "folder/services/utf8.h"
 
 namespace popuran::testing {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "folder/failure.h"
+#include "folder/services/failure.h"
 
 namespace popuran::folder {
 
@@ -25,11 +25,6 @@ struct DirEntry {
     std::u16string name;  // without folder
     std::uint32_t attributes = 0;
 };
-
-// True when name matches the wildcard pattern: '*' any run of characters (none, dots
-// included), '?' exactly one, letter case ignored (simple case folding). A pattern ending in
-// ".*" also matches a name without a dot, so "*.*" matches every name.
-bool WildcardMatch(std::u16string_view pattern, std::u16string_view name);
 
 // A sequential reader of one open file.
 class InputFile {
@@ -57,7 +52,7 @@ public:
     virtual ~FileServices() = default;
 
     // The entries of the folder part of pattern_path (up to its last '/') whose names match the
-    // last component, "." and ".." left out, sorted as a listing on the original system came:
+    // last component, "." and ".." left out, in the order that runs rely on to be reproducible:
     // code units compared after ASCII letters are upper-cased, ties by plain code units. A
     // folder that does not exist (or is not a folder) lists nothing and is no failure.
     [[nodiscard]] virtual Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) = 0;

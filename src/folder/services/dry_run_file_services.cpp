@@ -1,9 +1,8 @@
-#include "folder/dry_run_file_services.h"
+#include "folder/services/dry_run_file_services.h"
 
 #include <cerrno>
 
-#include "folder/path_helpers.h"
-#include "folder/text_services.h"
+#include "folder/services/path_helpers.h"
 
 namespace popuran::folder {
 

@@ -1,10 +1,10 @@
 // UTF-8 to text and back, lossless for any byte string (file names are bytes, not UTF-8).
+#include "folder/services/utf8.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "folder/text_services.h"
 
 namespace popuran::folder {
 

@@ -1,4 +1,4 @@
-#include "run/run_state.h"
+#include "run/state/run_state.h"
 
 namespace popuran::run {
 

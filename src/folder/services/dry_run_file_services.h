@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 
 namespace popuran::folder {
 

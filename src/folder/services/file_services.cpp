@@ -1,5 +1,5 @@
 // PosixFileServices: listings, reads, atomic replacement, backups and renames through POSIX calls.
-#include "folder/file_services.h"
+#include "folder/services/file_services.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,8 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "folder/path_helpers.h"
-#include "folder/text_services.h"
+#include "folder/services/code_units.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/text_search.h"
+#include "folder/services/utf8.h"
+#include "folder/services/wildcard.h"
 
 namespace popuran::folder {
 
@@ -241,12 +244,9 @@ std::uint32_t AttributesFromStat(const struct stat& st, std::u16string_view name
     return attributes;
 }
 
-char16_t AsciiUpper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
-}
-
-// The order in which the original file system returned names: ASCII letters compared as upper
-// case, ties broken by the plain code units so that the order is total.
+// Listings come in a fixed order so that runs are reproducible and files are worked on in the
+// order users see in the window: ASCII letters compared as upper case, ties broken by the plain
+// code units so that the order is total.
 bool ListingLess(const DirEntry& a, const DirEntry& b) {
     const std::size_t n = std::min(a.name.size(), b.name.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -261,90 +261,6 @@ bool ListingLess(const DirEntry& a, const DirEntry& b) {
     }
     return a.name < b.name;
 }
-
-// --- Wildcards --------------------------------------------------------------------------------
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Code units of the character at s[i]: a surrogate pair is one character.
-std::size_t CharLength(std::u16string_view s, std::size_t i) {
-    return IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1]) ? 2 : 1;
-}
-
-// Both texts already case-folded. The greedy algorithm: on a mismatch only the last '*' is
-// widened by one character, so the work is at most pattern length times name length.
-bool MatchFolded(std::u16string_view pattern, std::u16string_view name) {
-    constexpr std::size_t kNone = std::u16string_view::npos;
-    std::size_t p = 0;
-    std::size_t n = 0;
-    std::size_t star_p = kNone;
-    std::size_t star_n = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == u'*') {
-            star_p = ++p;
-            star_n = n;
-            continue;
-        }
-        if (p < pattern.size()) {
-            const std::size_t name_len = CharLength(name, n);
-            if (pattern[p] == u'?') {
-                ++p;
-                n += name_len;
-                continue;
-            }
-            const std::size_t pattern_len = CharLength(pattern, p);
-            if (pattern_len == name_len &&
-                pattern.substr(p, pattern_len) == name.substr(n, name_len)) {
-                p += pattern_len;
-                n += name_len;
-                continue;
-            }
-        }
-        if (star_p == kNone) {
-            return false;
-        }
-        star_n += CharLength(name, star_n);
-        n = star_n;
-        p = star_p;
-    }
-    while (p < pattern.size() && pattern[p] == u'*') {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
-bool MatchFoldedWithDotRule(std::u16string_view pattern, std::u16string_view name) {
-    if (MatchFolded(pattern, name)) {
-        return true;
-    }
-    if (name.find(u'.') != std::u16string_view::npos) {
-        return false;
-    }
-    // A trailing ".*" also stands for "no extension at all".
-    while (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*") {
-        pattern.remove_suffix(2);
-        if (MatchFolded(pattern, name)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// One pattern applied to many names: folded once, and the patterns that take every name skip
-// the matching.
-class Matcher {
-public:
-    explicit Matcher(std::u16string_view pattern)
-        : folded_(FoldCase(pattern)), all_(folded_ == u"*" || folded_ == u"*.*") {}
-    bool Matches(std::u16string_view name) const {
-        return all_ || MatchFoldedWithDotRule(folded_, FoldCase(name));
-    }
-
-private:
-    std::u16string folded_;
-    bool all_;
-};
 
 // --- Atomic output and input ------------------------------------------------------------------
 
@@ -508,10 +424,6 @@ int RenameThroughTemporary(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
-    return MatchFoldedWithDotRule(FoldCase(pattern), FoldCase(name));
-}
-
 std::string NativePath(std::u16string_view path) { return TextToUtf8(path); }
 
 Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view folder) {
@@ -568,7 +480,7 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
     }
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
 
-    const Matcher matcher(pattern);
+    const WildcardMatcher matcher(pattern);
     std::vector<DirEntry> entries;
     for (;;) {
         errno = 0;

@@ -1,4 +1,6 @@
 // Code page 932 conversion by lookup tables that are built once from ICU's windows-31j table.
+#include "folder/services/cp932.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -12,7 +14,7 @@
 #include <unicode/ucnv_err.h>
 #include <unicode/utypes.h>
 
-#include "folder/text_services.h"
+#include "folder/services/code_units.h"
 
 namespace popuran::folder {
 namespace {
@@ -41,9 +43,6 @@ constexpr bool IsTrailByte(unsigned b) { return b >= 0x40 && b <= 0xFC && b != 0
 constexpr std::size_t LeadRow(unsigned lead) {
     return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31;
 }
-constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-constexpr bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 struct Tables {
     std::array<char16_t, 256> single{};  // the character of a byte of kind kCharacter

@@ -1,4 +1,4 @@
-#include "run/run_view.h"
+#include "run/state/run_view.h"
 
 namespace popuran::run {
 

@@ -1,4 +1,4 @@
-// Text services: code page 932 conversion, search, case mapping and trimming.
+// Code page 932 (Microsoft's Shift-JIS): decoding that loses no byte, encoding and lengths.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,6 @@
 
 namespace popuran::folder {
 
-// --- Code page 932 (Microsoft's Shift-JIS) -------------------------------------------------
-//
 // Decoding loses no byte: every byte sequence decodes to a text that Cp932Encode turns back into
 // the same bytes, except for the 398 codes of characters that have a second code.
 //  - A mapped single byte or lead/trail pair becomes its character.
@@ -39,33 +37,5 @@ bool Cp932CanEncode(std::u16string_view text);
 // Number of bytes (1 or 2) that form the character starting at bytes[0]; avail >= 1 is how
 // many bytes are there. A lead byte at the very end counts 1.
 std::size_t Cp932CharLength(const unsigned char* bytes, std::size_t avail);
-
-// --- Search, case and blanks ----------------------------------------------------------------
-
-inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-
-// The first code-unit index >= from where needle stands in haystack, or kNotFound. Ignoring
-// letter case compares simple case foldings (full-width letters included, width never), so a
-// match is always exactly needle.size() code units long. Never matches inside a surrogate pair;
-// an empty needle is never found.
-std::size_t FindText(std::u16string_view haystack, std::u16string_view needle, std::size_t from,
-                     bool case_sensitive);
-// Simple case folding, code point by code point; the length never changes.
-std::u16string FoldCase(std::u16string_view text);
-// Simple upper/lower case mapping, code point by code point ('ß' stays 'ß'); characters without
-// case and unpaired surrogates stay as they are.
-std::u16string ToUpper(std::u16string_view text);
-std::u16string ToLower(std::u16string_view text);
-// Blanks are the ASCII space and the ideographic space U+3000.
-bool IsBlank(char16_t c);
-std::u16string TrimBlanks(std::u16string_view text);          // both ends
-std::u16string TrimTrailingBlanks(std::u16string_view text);  // the end only
-
-// --- UTF-8 ------------------------------------------------------------------------------------
-
-// UTF-8 to UTF-16 where invalid bytes become lone U+DC00 + byte, and back, losslessly. File
-// names, command-line arguments and terminal output go through these.
-std::u16string Utf8ToText(std::string_view bytes);
-std::string TextToUtf8(std::u16string_view text);
 
 }  // namespace popuran::folder

@@ -16,6 +16,12 @@ inline constexpr char16_t kStartCaption[] = u"開始";
 inline constexpr char16_t kStopCaption[] = u"中止";
 inline constexpr char16_t kAboutCaption[] = u"バージョン情報";
 enum class CheckBox { ChkSub, ChkBin };
+// The four boxes Cbobox(0..3), by what they hold.
+inline constexpr int kSearchBox = 0;   // the search text, or the search extension in mode 1
+inline constexpr int kReplaceBox = 1;  // the replacement text or extension
+inline constexpr int kPatternBox = 2;  // the file-name pattern
+inline constexpr int kFolderBox = 3;   // the folder to search
+inline constexpr int kBoxCount = 4;
 
 // One change made (or, in a dry run, that would be made) to a file.
 struct Change {

@@ -1,5 +1,5 @@
 // Search, case mapping and blanks on UTF-16 texts, by ICU's simple (one-to-one) mappings.
-#include "folder/text_services.h"
+#include "folder/services/text_search.h"
 
 #include <array>
 #include <cstddef>
@@ -11,11 +11,10 @@
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
+#include "folder/services/code_units.h"
+
 namespace popuran::folder {
 namespace {
-
-constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Simple case folding of every BMP unit (surrogates map to themselves), and for each unit the
 // next unit of its folding class, so that the units folding alike form a ring. Simple folding

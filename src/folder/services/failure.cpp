@@ -1,4 +1,4 @@
-#include "folder/failure.h"
+#include "folder/services/failure.h"
 
 namespace popuran::folder {
 
