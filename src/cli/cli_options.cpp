@@ -8,6 +8,8 @@ const char kUsage[] =
     "usage: popuran-cli --mode MODE --folder DIR [--pattern PATTERN] [--search TEXT]\n"
     "                   [--replace TEXT] [--subfolders] [--ignore-case] [--dry-run]\n"
     "                   [--verbose] [--json]\n"
+    "       popuran-cli --undo [ID] [--json]\n"
+    "       popuran-cli --history [--json]\n"
     "       popuran-cli --help | --version\n"
     "\n"
     "  --mode MODE       replace (0): replace a text inside files, keeping NAME.BAK copies\n"
@@ -22,6 +24,9 @@ const char kUsage[] =
     "  --dry-run         change nothing; list what a run would change\n"
     "  --verbose         list every change as it is made\n"
     "  --json            print one JSON object instead of the summary\n"
+    "  --undo [ID]       undo the last run (or run ID): files the run changed get their old\n"
+    "                    contents and names back, unless they changed again since\n"
+    "  --history         list the runs that can be undone, newest first\n"
     "\n"
     "Exit status: 0 done, 130 stopped (Ctrl-C), 2 inputs refused or wrong command line,\n"
     "1 unexpected failure.\n";
@@ -106,8 +111,19 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.boxes[static_cast<std::size_t>(box)] = folder::Utf8ToText(text);
             continue;
         }
+        if (name == "--undo") {
+            options.undo = true;
+            if (value) {
+                options.undo_id = *value;
+            } else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
+                options.undo_id = args[++i];
+            }
+            continue;
+        }
         bool ok = true;
-        if (name == "--subfolders") {
+        if (name == "--history") {
+            ok = flag(options.history);
+        } else if (name == "--subfolders") {
             ok = flag(options.subfolders);
         } else if (name == "--ignore-case") {
             ok = flag(options.ignore_case);
@@ -129,7 +145,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
     }
-    if (!have_mode && !options.help && !options.version) {
+    if ((options.undo || options.history) && have_mode) {
+        error = "--undo and --history do not run: leave out --mode";
+        return std::nullopt;
+    }
+    if (!have_mode && !options.help && !options.version && !options.undo && !options.history) {
         error = "--mode is required";
         return std::nullopt;
     }

@@ -19,6 +19,9 @@ struct Options {
     bool dry_run = false;
     bool verbose = false;
     bool json = false;
+    bool undo = false;    // --undo [ID]: undo a journalled run instead of running
+    std::string undo_id;  // empty: the newest run
+    bool history = false;
     bool help = false;
     bool version = false;
 };

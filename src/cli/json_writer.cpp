@@ -1,6 +1,7 @@
 #include "cli/json_writer.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "folder/services/code_units.h"
 #include "folder/services/utf8.h"
@@ -72,6 +73,63 @@ void WriteRunJson(std::ostream& out, const Options& options, const run::RunContr
         out << "]";
     }
     out << "}\n";
+}
+
+void WriteUndoJson(std::ostream& out, const run::UndoResult& result) {
+    out << "{\"run\":" << JsonString(folder::Utf8ToText(result.run.id))
+        << ",\"restored\":" << result.restored << ",\"left_count\":" << result.left.size()
+        << ",\"left\":[";
+    bool first = true;
+    for (const auto& left : result.left) {
+        out << (first ? "" : ",") << "{\"path\":" << JsonString(left.path)
+            << ",\"reason\":" << JsonString(left.reason) << "}";
+        first = false;
+    }
+    out << "]}\n";
+}
+
+namespace {
+
+const char* const kModeWords[] = {"replace", "ext", "lower", "upper"};
+
+const char* ModeWord(int mode) { return mode >= 0 && mode < 4 ? kModeWords[mode] : "?"; }
+
+std::int32_t Undone(const folder::JournalEntry& entry) {
+    std::int32_t n = 0;
+    for (const auto& c : entry.changes) {
+        n += c.undone ? 1 : 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+std::string HistoryLine(const folder::JournalEntry& entry) {
+    const std::time_t start = entry.header.start;
+    std::tm local{};
+    localtime_r(&start, &local);
+    char time[32];
+    std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", &local);
+    std::string line = entry.header.id + "\t" + time + "\t" + ModeWord(entry.header.mode) + "\t" +
+                       folder::TextToUtf8(entry.header.folder) + "\t" +
+                       std::to_string(entry.Confirmed());
+    if (const std::int32_t undone = Undone(entry); undone > 0) {
+        line += " (" + std::to_string(undone) + " undone)";
+    }
+    return line;
+}
+
+void WriteHistoryJson(std::ostream& out, const std::vector<folder::JournalEntry>& entries) {
+    out << "[";
+    bool first = true;
+    for (const auto& e : entries) {
+        out << (first ? "" : ",") << "{\"id\":" << JsonString(folder::Utf8ToText(e.header.id))
+            << ",\"start\":" << e.header.start << ",\"mode\":" << e.header.mode
+            << ",\"folder\":" << JsonString(e.header.folder) << ",\"changes\":" << e.Confirmed()
+            << ",\"undone\":" << Undone(e) << "}";
+        first = false;
+    }
+    out << "]\n";
 }
 
 }  // namespace popuran::cli

@@ -11,8 +11,9 @@ namespace {
 
 std::string Bytes(std::u16string_view text) { return folder::TextToUtf8(text); }
 
-// The window's message lines are separated by carriage returns; a terminal wants line feeds.
-std::string Lines(std::u16string_view text) {
+}  // namespace
+
+std::string TerminalLines(std::u16string_view text) {
     std::string bytes = Bytes(text);
     for (auto& c : bytes) {
         if (c == '\r') {
@@ -21,8 +22,6 @@ std::string Lines(std::u16string_view text) {
     }
     return bytes;
 }
-
-}  // namespace
 
 TerminalView::TerminalView(const Options& options, std::ostream& out, std::ostream& err,
                            bool progress, const volatile std::sig_atomic_t* interrupts)
@@ -80,13 +79,13 @@ void TerminalView::ClearProgress() {
 
 void TerminalView::ShowMessage(std::u16string_view text) {
     ClearProgress();
-    err_ << Lines(text) << '\n' << std::flush;
+    err_ << TerminalLines(text) << '\n' << std::flush;
 }
 
 void TerminalView::ShowSummary(std::u16string_view text) {
     ClearProgress();
     if (!options_.json) {
-        out_ << Lines(text) << '\n' << std::flush;
+        out_ << TerminalLines(text) << '\n' << std::flush;
     }
 }
 

@@ -58,4 +58,8 @@ private:
     std::chrono::steady_clock::time_point last_progress_{};
 };
 
+// A message as terminal lines: the window separates lines by carriage returns, a terminal by
+// line feeds.
+std::string TerminalLines(std::u16string_view text);
+
 }  // namespace popuran::cli

@@ -1,6 +1,7 @@
 #include "run/run_control.h"
 
 #include <string>
+#include <utility>
 
 #include "folder/process_folder.h"
 #include "folder/services/path_helpers.h"
@@ -94,6 +95,18 @@ void RunControl::Start() {
         pattern.erase(0, 1);
     }
 
+    if (journal_ != nullptr) {
+        folder::JournalHeader header;
+        header.mode = mode;
+        header.folder = view_.BoxText(kFolderBox);
+        header.pattern = view_.BoxText(kPatternBox);
+        header.search = s.SearchText;
+        header.replace = s.ReplaceText;
+        header.subfolders = view_.Checked(CheckBox::ChkSub);
+        header.case_sensitive = s.CaseSensitive != 0;
+        journal_->BeginRun(std::move(header));
+    }
+
     folder::Work work{s, view_, files_};
     folder::ProcessFolder(work, folder_path + pattern);
     std::int32_t total = s.FileCount;
@@ -111,6 +124,9 @@ void RunControl::Start() {
         }
     }
     total_ = total;
+    if (journal_ != nullptr) {
+        journal_->EndRun();
+    }
     outcome_ = s.StopRequested != 0 ? Outcome::Stopped : Outcome::Completed;
 
     view_.SetCaption(Caption::LblPath, u"");

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "folder/services/file_services.h"
+#include "folder/services/journal.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
 
@@ -13,6 +14,10 @@ namespace popuran::run {
 class RunControl {
 public:
     RunControl(RunView& view, folder::FileServices& files) : view_(view), files_(files) {}
+
+    // Every real run is recorded in this journal (not owned), so that it can be undone; the
+    // services handed to the constructor must be the journal's JournallingFileServices.
+    void SetJournal(folder::JournalWriter* journal) { journal_ = journal; }
 
     RunState& State() { return state_; }
     const RunState& State() const { return state_; }
@@ -36,6 +41,7 @@ private:
 
     RunView& view_;
     folder::FileServices& files_;
+    folder::JournalWriter* journal_ = nullptr;
     RunState state_;
     bool abandoned_ = false;
     Outcome outcome_ = Outcome::None;

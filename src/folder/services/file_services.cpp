@@ -434,6 +434,10 @@ Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view fold
     return entries;
 }
 
+Result<FileIdentity> FileServices::Identity(std::u16string_view path) {
+    return Fail(ENOTSUP, NativePath(path));
+}
+
 Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string_view bytes) {
     auto output = BeginReplace(path);
     if (!output) {
@@ -538,6 +542,16 @@ Result<std::int64_t> PosixFileServices::Length(std::u16string_view path) {
         return Fail(errno, native);
     }
     return static_cast<std::int64_t>(st.st_size);
+}
+
+Result<FileIdentity> PosixFileServices::Identity(std::u16string_view path) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (lstat(native.c_str(), &st) != 0) {
+        return Fail(errno, native);
+    }
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
 }
 
 Result<std::string> PosixFileServices::ReadHead(std::u16string_view path, std::size_t max_bytes) {

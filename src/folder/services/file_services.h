@@ -26,6 +26,14 @@ struct DirEntry {
     std::uint32_t attributes = 0;
 };
 
+// Which file a path names (device and inode), so that a later look can tell whether the same
+// file still stands there.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // A sequential reader of one open file.
 class InputFile {
 public:
@@ -81,6 +89,9 @@ public:
     [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) = 0;
 
+    // Which file stands at path, links not followed. Services that cannot tell fail (ENOTSUP).
+    [[nodiscard]] virtual Result<FileIdentity> Identity(std::u16string_view path);
+
     // True when OpenInput and the reads of its files may also run on a second thread while the
     // first goes on with any call; mode 0 then looks at the next files ahead. False unless a
     // service says so.
@@ -107,6 +118,7 @@ public:
                                              std::u16string_view to) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
+    [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override;
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
 
 private:

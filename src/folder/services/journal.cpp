@@ -1,0 +1,518 @@
+// Journal files: one per run, a line per record, appended and never rewritten.
+//
+// Records (fields separated by tabs; bytes below 0x20, 0x7F and '%' written as %XX):
+//   popuran-journal 1 START MODE FOLDER PATTERN SEARCH REPLACE SUBFOLDERS CASE
+//   W SEQ PATH BACKUP OLD-HASH NEW-HASH   a rewrite about to be put in place
+//   R SEQ OLD-PATH NEW-PATH DEVICE:INODE  a rename about to be made ("-" when unknown)
+//   D SEQ                                 that change was made
+//   U SEQ                                 an undo put that change back
+//   E                                     the run reached its end
+#include "folder/services/journal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include "folder/services/utf8.h"
+
+namespace popuran::folder {
+
+namespace {
+
+constexpr char kMagic[] = "popuran-journal";
+constexpr char kSuffix[] = ".journal";
+
+std::string Escape(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || b == '%') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        unsigned value = 0;
+        if (field[i] == '%' && i + 2 < field.size() &&
+            std::from_chars(field.data() + i + 1, field.data() + i + 3, value, 16).ptr ==
+                field.data() + i + 3) {
+            out += static_cast<char>(value);
+            i += 2;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+std::string Field(std::u16string_view text) { return Escape(TextToUtf8(text)); }
+
+// Paths are kept whole, so that an undo started from another folder finds the same files.
+std::string PathField(const std::string& cwd, std::u16string_view path) {
+    if (!path.empty() && path.front() == u'/') {
+        return Field(path);
+    }
+    return Escape(cwd + "/" + TextToUtf8(path));
+}
+
+std::string CurrentFolder() {
+    std::string cwd(4096, '\0');
+    while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return ".";
+        }
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(cwd.find('\0'));
+    return cwd;
+}
+
+std::vector<std::string_view> Split(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string_view::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+bool ParseInt(std::string_view text, std::int64_t& value) {
+    const auto end = text.data() + text.size();
+    return !text.empty() && std::from_chars(text.data(), end, value).ptr == end;
+}
+
+std::string PathOf(const std::string& folder, const std::string& id) {
+    return folder + "/" + id + kSuffix;
+}
+
+Result<void> MakeFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return Fail(errno, part);
+        }
+        if (slash == std::string::npos) {
+            return {};
+        }
+    }
+}
+
+Result<void> WriteAll(int fd, std::string_view bytes, const std::string& context) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(errno, context);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+// The new contents of a file, hashed as they are written; the rewrite is recorded just before
+// it is put in place and confirmed right after.
+class JournalledOutput final : public AtomicOutput {
+public:
+    JournalledOutput(std::unique_ptr<AtomicOutput> inner, FileServices& files,
+                     JournalWriter& journal, std::u16string path, std::u16string backup)
+        : inner_(std::move(inner)),
+          files_(files),
+          journal_(journal),
+          path_(std::move(path)),
+          backup_(std::move(backup)) {}
+
+    Result<void> Write(std::string_view bytes) override {
+        hash_.Update(bytes);
+        return inner_->Write(bytes);
+    }
+
+    Result<void> Commit() override {
+        // The file still holds its old contents here: the new ones are put in place only below.
+        auto old_hash = HashFile(files_, path_);
+        if (!old_hash) {
+            return tl::unexpected(old_hash.error());
+        }
+        JournalChange change;
+        change.kind = JournalChange::Kind::kRewrite;
+        change.path = path_;
+        change.other = backup_;
+        change.old_hash = std::move(*old_hash);
+        change.new_hash = hash_.Hex();
+        auto seq = journal_.Intend(change);
+        if (!seq) {
+            return tl::unexpected(seq.error());
+        }
+        auto done = inner_->Commit();
+        if (done) {
+            journal_.Confirm(*seq);
+        }
+        return done;
+    }
+
+private:
+    std::unique_ptr<AtomicOutput> inner_;
+    FileServices& files_;
+    JournalWriter& journal_;
+    std::u16string path_;
+    std::u16string backup_;
+    ContentHash hash_;
+};
+
+}  // namespace
+
+std::string JournalFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
+        return std::string(state) + "/popuran";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+        return std::string(home) + "/.local/state/popuran";
+    }
+    return {};
+}
+
+std::int32_t JournalEntry::Confirmed() const {
+    return static_cast<std::int32_t>(
+        std::count_if(changes.begin(), changes.end(), [](const auto& c) { return c.confirmed; }));
+}
+
+struct ContentHash::State {
+    XXH3_state_t* xxh = XXH3_createState();
+};
+
+ContentHash::ContentHash() : state_(std::make_unique<State>()) {
+    if (state_->xxh == nullptr) {
+        throw std::bad_alloc();
+    }
+    XXH3_128bits_reset(state_->xxh);
+}
+
+ContentHash::~ContentHash() { XXH3_freeState(state_->xxh); }
+
+void ContentHash::Update(std::string_view bytes) {
+    XXH3_128bits_update(state_->xxh, bytes.data(), bytes.size());
+}
+
+std::string ContentHash::Hex() const {
+    const XXH128_hash_t h = XXH3_128bits_digest(state_->xxh);
+    char hex[40];
+    std::snprintf(hex, sizeof hex, "%016llx%016llx", static_cast<unsigned long long>(h.high64),
+                  static_cast<unsigned long long>(h.low64));
+    return hex;
+}
+
+Result<std::string> HashFile(FileServices& files, std::u16string_view path) {
+    auto input = files.OpenInput(path);
+    if (!input) {
+        return tl::unexpected(input.error());
+    }
+    ContentHash hash;
+    std::string buffer(1 << 16, '\0');
+    for (;;) {
+        auto n = (*input)->Read(buffer.data(), buffer.size());
+        if (!n) {
+            return tl::unexpected(n.error());
+        }
+        if (*n == 0) {
+            return hash.Hex();
+        }
+        hash.Update(std::string_view(buffer.data(), *n));
+    }
+}
+
+JournalWriter::~JournalWriter() { EndRun(); }
+
+void JournalWriter::BeginRun(JournalHeader header) {
+    EndRun();
+    header_ = std::move(header);
+    header_.id.clear();
+    cwd_ = CurrentFolder();
+    armed_ = true;
+    next_seq_ = 0;
+}
+
+Result<void> JournalWriter::Create() {
+    if (folder_.empty()) {
+        return Fail(ENOENT, "journal folder ($HOME is not set)");
+    }
+    if (auto made = MakeFolders(folder_); !made) {
+        return made;
+    }
+    // Ids sort by time, so the newest entry is the last name; the process id and a counter keep
+    // two runs in the same microsecond apart.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &local);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char id[64];
+        std::snprintf(id, sizeof id, "%s.%06ld-%d-%d", stamp, now.tv_nsec / 1000,
+                      static_cast<int>(getpid()), attempt);
+        const std::string path = PathOf(folder_, id);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            return Fail(errno, path);
+        }
+        fd_ = fd;
+        header_.id = id;
+        header_.start = now.tv_sec;
+        break;
+    }
+    if (fd_ < 0) {
+        return Fail(EEXIST, folder_);
+    }
+    const JournalHeader& h = header_;
+    std::string line = std::string(kMagic) + "\t1\t" + std::to_string(h.start) + "\t" +
+                       std::to_string(h.mode) + "\t" + PathField(cwd_, h.folder) + "\t" +
+                       Field(h.pattern) + "\t" + Field(h.search) + "\t" + Field(h.replace) + "\t" +
+                       (h.subfolders ? "1" : "0") + "\t" + (h.case_sensitive ? "1" : "0") + "\n";
+    if (auto written = WriteAll(fd_, line, PathOf(folder_, h.id)); !written) {
+        return written;
+    }
+    // Only the newest runs are kept.
+    const auto ids = JournalIds(folder_);
+    for (std::size_t i = kJournalsKept; i < ids.size(); ++i) {
+        unlink(PathOf(folder_, ids[i]).c_str());
+    }
+    return {};
+}
+
+Result<void> JournalWriter::Append(std::string record) {
+    if (fd_ < 0) {
+        if (!armed_) {
+            return Fail(EINVAL, "journal: no run");
+        }
+        if (auto created = Create(); !created) {
+            return created;
+        }
+    }
+    record.insert(0, pending_);
+    auto written = WriteAll(fd_, record, PathOf(folder_, header_.id));
+    if (written) {
+        pending_.clear();
+    }
+    return written;
+}
+
+Result<std::int32_t> JournalWriter::Intend(const JournalChange& change) {
+    const std::int32_t seq = next_seq_;
+    std::string record;
+    if (change.kind == JournalChange::Kind::kRewrite) {
+        record = "W\t" + std::to_string(seq) + "\t" + PathField(cwd_, change.path) + "\t" +
+                 PathField(cwd_, change.other) + "\t" + change.old_hash + "\t" + change.new_hash +
+                 "\n";
+    } else {
+        const std::string identity = change.identity == FileIdentity{}
+                                         ? std::string("-")
+                                         : std::to_string(change.identity.device) + ":" +
+                                               std::to_string(change.identity.inode);
+        record = "R\t" + std::to_string(seq) + "\t" + PathField(cwd_, change.path) + "\t" +
+                 PathField(cwd_, change.other) + "\t" + identity + "\n";
+    }
+    if (auto written = Append(std::move(record)); !written) {
+        return tl::unexpected(written.error());
+    }
+    ++next_seq_;
+    return seq;
+}
+
+void JournalWriter::Confirm(std::int32_t seq) { pending_ += "D\t" + std::to_string(seq) + "\n"; }
+
+void JournalWriter::EndRun() {
+    if (fd_ >= 0) {
+        // A failure here loses only confirmations, which an undo does not need: it looks at the
+        // files themselves.
+        (void)WriteAll(fd_, pending_ + "E\n", PathOf(folder_, header_.id));
+        close(fd_);
+        fd_ = -1;
+    }
+    pending_.clear();
+    armed_ = false;
+}
+
+Result<void> AppendUndone(const std::string& folder, const std::string& id, std::int32_t seq) {
+    const std::string path = PathOf(folder, id);
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return Fail(errno, path);
+    }
+    auto written = WriteAll(fd, "U\t" + std::to_string(seq) + "\n", path);
+    close(fd);
+    return written;
+}
+
+Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& id) {
+    const std::string path = PathOf(folder, id);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Fail(errno, path);
+    }
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            return Fail(error, path);
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+
+    JournalEntry entry;
+    entry.header.id = id;
+    bool have_header = false;
+    std::size_t start = 0;
+    // Only whole lines count: a record cut short by a kill has no line end.
+    for (std::size_t end = bytes.find('\n'); end != std::string::npos;
+         start = end + 1, end = bytes.find('\n', start)) {
+        const auto f = Split(std::string_view(bytes).substr(start, end - start));
+        std::int64_t number = 0;
+        if (!have_header) {
+            std::int64_t mode = 0;
+            if (f.size() != 10 || f[0] != kMagic || f[1] != "1" || !ParseInt(f[2], number) ||
+                !ParseInt(f[3], mode)) {
+                return Fail(EILSEQ, path + ": not a journal");
+            }
+            auto& h = entry.header;
+            h.start = number;
+            h.mode = static_cast<int>(mode);
+            h.folder = Utf8ToText(Unescape(f[4]));
+            h.pattern = Utf8ToText(Unescape(f[5]));
+            h.search = Utf8ToText(Unescape(f[6]));
+            h.replace = Utf8ToText(Unescape(f[7]));
+            h.subfolders = f[8] == "1";
+            h.case_sensitive = f[9] == "1";
+            have_header = true;
+            continue;
+        }
+        if (f[0] == "E") {
+            entry.ended = true;
+            continue;
+        }
+        if (f.size() < 2 || !ParseInt(f[1], number)) {
+            continue;
+        }
+        const auto seq = static_cast<std::int32_t>(number);
+        if ((f[0] == "W" && f.size() == 6) || (f[0] == "R" && f.size() == 5)) {
+            JournalChange c;
+            c.kind = f[0] == "W" ? JournalChange::Kind::kRewrite : JournalChange::Kind::kRename;
+            c.seq = seq;
+            c.path = Utf8ToText(Unescape(f[2]));
+            c.other = Utf8ToText(Unescape(f[3]));
+            if (c.kind == JournalChange::Kind::kRewrite) {
+                c.old_hash = std::string(f[4]);
+                c.new_hash = std::string(f[5]);
+            } else if (const auto colon = f[4].find(':'); colon != std::string_view::npos) {
+                std::int64_t device = 0;
+                std::int64_t inode = 0;
+                if (ParseInt(f[4].substr(0, colon), device) &&
+                    ParseInt(f[4].substr(colon + 1), inode)) {
+                    c.identity = {static_cast<std::uint64_t>(device),
+                                  static_cast<std::uint64_t>(inode)};
+                }
+            }
+            entry.changes.push_back(std::move(c));
+            continue;
+        }
+        for (auto& c : entry.changes) {
+            if (c.seq == seq && f[0] == "D") {
+                c.confirmed = true;
+            } else if (c.seq == seq && f[0] == "U") {
+                c.undone = true;
+            }
+        }
+    }
+    if (!have_header) {
+        return Fail(EILSEQ, path + ": not a journal");
+    }
+    return entry;
+}
+
+std::vector<std::string> JournalIds(const std::string& folder) {
+    std::vector<std::string> ids;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return ids;
+    }
+    const std::string_view suffix = kSuffix;
+    while (const dirent* e = readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix &&
+            name.front() != '.') {
+            ids.emplace_back(name.substr(0, name.size() - suffix.size()));
+        }
+    }
+    closedir(dir);
+    std::sort(ids.rbegin(), ids.rend());
+    return ids;
+}
+
+Result<std::unique_ptr<AtomicOutput>> JournallingFileServices::BeginReplace(
+    std::u16string_view path) {
+    auto inner = inner_.BeginReplace(path);
+    if (!inner) {
+        return inner;
+    }
+    return std::unique_ptr<AtomicOutput>(std::make_unique<JournalledOutput>(
+        std::move(*inner), inner_, journal_, std::u16string(path), std::u16string(path) + u".BAK"));
+}
+
+Result<void> JournallingFileServices::Rename(std::u16string_view old_path,
+                                             std::u16string_view new_path) {
+    JournalChange change;
+    change.kind = JournalChange::Kind::kRename;
+    change.path = old_path;
+    change.other = new_path;
+    if (auto identity = inner_.Identity(old_path)) {
+        change.identity = *identity;
+    }
+    auto seq = journal_.Intend(change);
+    if (!seq) {
+        return tl::unexpected(seq.error());
+    }
+    auto done = inner_.Rename(old_path, new_path);
+    if (done) {
+        journal_.Confirm(*seq);
+    }
+    return done;
+}
+
+}  // namespace popuran::folder

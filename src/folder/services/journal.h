@@ -1,0 +1,166 @@
+// Journal: an append-only record of each run's changes, kept so that a whole run can be undone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "folder/services/failure.h"
+#include "folder/services/file_services.h"
+
+namespace popuran::folder {
+
+// How many runs are kept; creating a new entry removes the oldest beyond this.
+inline constexpr std::size_t kJournalsKept = 20;
+
+// The folder that holds the journals, as native bytes: $XDG_STATE_HOME/popuran, else
+// $HOME/.local/state/popuran; empty when neither variable is set.
+std::string JournalFolder();
+
+// What the run was asked to do; written once at the head of its entry.
+struct JournalHeader {
+    std::string id;          // the entry's file name without ".journal"; set when created
+    std::int64_t start = 0;  // seconds since the epoch
+    int mode = 0;
+    std::u16string folder;
+    std::u16string pattern;
+    std::u16string search;
+    std::u16string replace;
+    bool subfolders = false;
+    bool case_sensitive = false;
+};
+
+// One change of a run: recorded before it is made, confirmed after.
+struct JournalChange {
+    enum class Kind { kRewrite, kRename };
+    Kind kind = Kind::kRewrite;
+    std::int32_t seq = 0;
+    std::u16string path;   // the rewritten file, or the old path of a rename
+    std::u16string other;  // the backup, or the new path of a rename
+    std::string old_hash;  // rewrite: hashes of the contents before and after, in hex
+    std::string new_hash;
+    FileIdentity identity;   // rename: the file that was renamed, where the system tells it
+    bool confirmed = false;  // the change is known to have been made
+    bool undone = false;     // an undo has put it back
+};
+
+struct JournalEntry {
+    JournalHeader header;
+    std::vector<JournalChange> changes;  // in the order they were made
+    bool ended = false;                  // the run reached its end (was not killed)
+    std::int32_t Confirmed() const;
+};
+
+// The contents hash kept in the journal (128-bit XXH3, hex): fast enough to cost little on top
+// of the rewrite, and long enough that a file edited since the run is never taken for the file
+// the run wrote.
+class ContentHash {
+public:
+    ContentHash();
+    ~ContentHash();
+    ContentHash(const ContentHash&) = delete;
+    ContentHash& operator=(const ContentHash&) = delete;
+    void Update(std::string_view bytes);
+    std::string Hex() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The hash of a file's whole contents, read through the services.
+Result<std::string> HashFile(FileServices& files, std::u16string_view path);
+
+// Writes the entry of one run at a time into `folder`. Nothing is created until the first change
+// is recorded, so a run that changes nothing leaves no entry.
+class JournalWriter {
+public:
+    explicit JournalWriter(std::string folder) : folder_(std::move(folder)) {}
+    ~JournalWriter();
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+
+    // Arms the writer for a new run; ends the previous one if it is still open.
+    void BeginRun(JournalHeader header);
+    // Records a change about to be made and returns its number. A change that cannot be recorded
+    // must not be made: the caller gives up on it.
+    [[nodiscard]] Result<std::int32_t> Intend(const JournalChange& change);
+    // The change was made. Written with the next record, so a change costs one write.
+    void Confirm(std::int32_t seq);
+    // Writes the pending confirmation and the end record, and closes the entry.
+    void EndRun();
+    // The id of the entry of the current or last run; empty when it made no change.
+    const std::string& Id() const { return header_.id; }
+
+private:
+    [[nodiscard]] Result<void> Create();
+    [[nodiscard]] Result<void> Append(std::string record);
+
+    std::string folder_;
+    std::string cwd_;  // relative paths of the run are taken from here
+    JournalHeader header_;
+    bool armed_ = false;
+    int fd_ = -1;
+    std::int32_t next_seq_ = 0;
+    std::string pending_;  // a confirmation not yet written
+};
+
+// Marks change `seq` of entry `id` as undone (one appended record).
+[[nodiscard]] Result<void> AppendUndone(const std::string& folder, const std::string& id,
+                                        std::int32_t seq);
+
+// Reads one entry. A last record cut short by a kill is ignored.
+Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& id);
+// The ids of the entries in `folder`, newest first; none when the folder does not exist.
+std::vector<std::string> JournalIds(const std::string& folder);
+
+// The file services with every change recorded in a journal before it is made and confirmed
+// after. Reads and listings pass straight through.
+class JournallingFileServices final : public FileServices {
+public:
+    JournallingFileServices(FileServices& inner, JournalWriter& journal)
+        : inner_(inner), journal_(journal) {}
+
+    [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override {
+        return inner_.List(pattern_path);
+    }
+    [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
+        return inner_.ListFolders(folder);
+    }
+    [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override {
+        return inner_.Attributes(path);
+    }
+    [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override {
+        return inner_.Length(path);
+    }
+    [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
+                                               std::size_t max_bytes) override {
+        return inner_.ReadHead(path, max_bytes);
+    }
+    [[nodiscard]] Result<std::string> ReadAll(std::u16string_view path) override {
+        return inner_.ReadAll(path);
+    }
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
+        return inner_.OpenInput(path);
+    }
+    [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
+        std::u16string_view path) override;
+    [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
+                                             std::u16string_view to) override {
+        return inner_.CopyForBackup(from, to);
+    }
+    [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
+                                      std::u16string_view new_path) override;
+    [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override {
+        return inner_.Identity(path);
+    }
+    [[nodiscard]] bool ConcurrentReads() const override { return inner_.ConcurrentReads(); }
+
+private:
+    FileServices& inner_;
+    JournalWriter& journal_;
+};
+
+}  // namespace popuran::folder
