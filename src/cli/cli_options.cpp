@@ -7,7 +7,7 @@ namespace popuran::cli {
 const char kUsage[] =
     "usage: popuran-cli --mode MODE --folder DIR [--pattern PATTERN] [--search TEXT]\n"
     "                   [--replace TEXT] [--subfolders] [--ignore-case] [--dry-run]\n"
-    "                   [--verbose] [--json]\n"
+    "                   [--diff] [--verbose] [--json]\n"
     "       popuran-cli --undo [ID] [--json]\n"
     "       popuran-cli --history [--json]\n"
     "       popuran-cli --help | --version\n"
@@ -22,6 +22,7 @@ const char kUsage[] =
     "  --subfolders      search every folder below it too\n"
     "  --ignore-case     letter case does not matter (mode 0)\n"
     "  --dry-run         change nothing; list what a run would change\n"
+    "  --diff            show each changed file as a unified diff, in UTF-8 (not with --json)\n"
     "  --verbose         list every change as it is made\n"
     "  --json            print one JSON object instead of the summary\n"
     "  --undo [ID]       undo the last run (or run ID): files the run changed get their old\n"
@@ -129,6 +130,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             ok = flag(options.ignore_case);
         } else if (name == "--dry-run") {
             ok = flag(options.dry_run);
+        } else if (name == "--diff") {
+            ok = flag(options.diff);
         } else if (name == "--verbose") {
             ok = flag(options.verbose);
         } else if (name == "--json") {

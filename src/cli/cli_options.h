@@ -18,6 +18,7 @@ struct Options {
     bool ignore_case = false;
     bool dry_run = false;
     bool verbose = false;
+    bool diff = false;  // a unified diff of each changed file, for reading
     bool json = false;
     bool undo = false;    // --undo [ID]: undo a journalled run instead of running
     std::string undo_id;  // empty: the newest run

@@ -2,8 +2,11 @@
 
 #include <exception>
 
+#include "cli/diff_capture.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_view.h"
+#include "cli/unified_diff.h"
+#include "folder/services/cp932.h"
 #include "folder/services/dry_run_file_services.h"
 #include "folder/services/file_services.h"
 #include "folder/services/journal.h"
@@ -18,6 +21,15 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitRefused = 2;
 constexpr int kExitStopped = 130;
+
+}  // namespace
+
+namespace {
+
+// File contents as UTF-8 for reading.
+std::string ReadableText(std::string_view bytes) {
+    return folder::TextToUtf8(folder::Cp932Decode(bytes));
+}
 
 }  // namespace
 
@@ -78,9 +90,26 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
         folder::DryRunFileServices dry(real);
         folder::JournalWriter journal(folder::JournalFolder());
         folder::JournallingFileServices journalled(real, journal);
-        folder::FileServices& files = options.dry_run
-                                          ? static_cast<folder::FileServices&>(dry)
-                                          : static_cast<folder::FileServices&>(journalled);
+        folder::FileServices& chosen = options.dry_run
+                                           ? static_cast<folder::FileServices&>(dry)
+                                           : static_cast<folder::FileServices&>(journalled);
+        DiffCapture capture(chosen);
+        if (options.diff && !options.json) {
+            view.SetDiff([&](const run::Change& change) {
+                // The old contents: the backup after a real run, the file itself in a dry run.
+                const std::u16string old_path =
+                    options.dry_run ? change.path : change.path + u".BAK";
+                auto old_bytes = real.ReadAll(old_path);
+                const std::string new_bytes = capture.TakeNew(change.path);
+                if (!old_bytes) {
+                    return std::string();
+                }
+                return UnifiedDiff(ReadableText(*old_bytes), ReadableText(new_bytes),
+                                   folder::TextToUtf8(change.path));
+            });
+        }
+        folder::FileServices& files =
+            options.diff ? static_cast<folder::FileServices&>(capture) : chosen;
         run::RunControl control(view, files);
         if (!options.dry_run) {
             control.SetJournal(&journal);

@@ -91,15 +91,21 @@ void TerminalView::ShowSummary(std::u16string_view text) {
 
 void TerminalView::ReportChange(const run::Change& change) {
     changes_.push_back(change);
-    if (options_.json || !(options_.verbose || options_.dry_run)) {
+    if (options_.json) {
+        return;
+    }
+    const bool listed = options_.verbose || options_.dry_run;
+    const std::string diff = diff_ && change.new_path.empty() ? diff_(change) : std::string();
+    if (!listed && diff.empty()) {
         return;
     }
     ClearProgress();
-    if (change.new_path.empty()) {
+    if (listed && change.new_path.empty()) {
         out_ << Bytes(change.path) << '\t' << change.replaced << '\n';
-    } else {
+    } else if (listed) {
         out_ << Bytes(change.path) << '\t' << Bytes(change.new_path) << '\n';
     }
+    out_ << diff;
     out_.flush();
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ public:
                  const volatile std::sig_atomic_t* interrupts);
 
     void Attach(run::RunControl* control) { control_ = control; }
+    // With --diff: gives the unified diff of a change of mode 0, printed after its line.
+    void SetDiff(std::function<std::string(const run::Change&)> diff) { diff_ = std::move(diff); }
 
     std::u16string BoxText(int box) const override;
     void SetBoxText(int box, std::u16string_view text) override;
@@ -50,6 +53,7 @@ private:
     bool progress_;
     const volatile std::sig_atomic_t* interrupts_;
     run::RunControl* control_ = nullptr;
+    std::function<std::string(const run::Change&)> diff_;
     std::u16string captions_[4];
     std::array<std::u16string, run::kBoxCount> boxes_;
     std::vector<run::Change> changes_;

@@ -125,6 +125,54 @@ private:
     Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, bool folders_only);
 };
 
+// Services that pass every call to other services; a decorator overrides what it adds to.
+class ForwardingFileServices : public FileServices {
+public:
+    explicit ForwardingFileServices(FileServices& inner) : inner_(inner) {}
+
+    [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override {
+        return inner_.List(pattern_path);
+    }
+    [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
+        return inner_.ListFolders(folder);
+    }
+    [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override {
+        return inner_.Attributes(path);
+    }
+    [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override {
+        return inner_.Length(path);
+    }
+    [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
+                                               std::size_t max_bytes) override {
+        return inner_.ReadHead(path, max_bytes);
+    }
+    [[nodiscard]] Result<std::string> ReadAll(std::u16string_view path) override {
+        return inner_.ReadAll(path);
+    }
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
+        return inner_.OpenInput(path);
+    }
+    [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
+        std::u16string_view path) override {
+        return inner_.BeginReplace(path);
+    }
+    [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
+                                             std::u16string_view to) override {
+        return inner_.CopyForBackup(from, to);
+    }
+    [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
+                                      std::u16string_view new_path) override {
+        return inner_.Rename(old_path, new_path);
+    }
+    [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override {
+        return inner_.Identity(path);
+    }
+    [[nodiscard]] bool ConcurrentReads() const override { return inner_.ConcurrentReads(); }
+
+protected:
+    FileServices& inner_;
+};
+
 // The native bytes of a path (the inverse of Utf8ToText).
 std::string NativePath(std::u16string_view path);
 

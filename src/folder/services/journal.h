@@ -118,48 +118,17 @@ std::vector<std::string> JournalIds(const std::string& folder);
 
 // The file services with every change recorded in a journal before it is made and confirmed
 // after. Reads and listings pass straight through.
-class JournallingFileServices final : public FileServices {
+class JournallingFileServices final : public ForwardingFileServices {
 public:
     JournallingFileServices(FileServices& inner, JournalWriter& journal)
-        : inner_(inner), journal_(journal) {}
+        : ForwardingFileServices(inner), journal_(journal) {}
 
-    [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override {
-        return inner_.List(pattern_path);
-    }
-    [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
-        return inner_.ListFolders(folder);
-    }
-    [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override {
-        return inner_.Attributes(path);
-    }
-    [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override {
-        return inner_.Length(path);
-    }
-    [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
-                                               std::size_t max_bytes) override {
-        return inner_.ReadHead(path, max_bytes);
-    }
-    [[nodiscard]] Result<std::string> ReadAll(std::u16string_view path) override {
-        return inner_.ReadAll(path);
-    }
-    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
-        return inner_.OpenInput(path);
-    }
     [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override;
-    [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
-                                             std::u16string_view to) override {
-        return inner_.CopyForBackup(from, to);
-    }
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
-    [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override {
-        return inner_.Identity(path);
-    }
-    [[nodiscard]] bool ConcurrentReads() const override { return inner_.ConcurrentReads(); }
 
 private:
-    FileServices& inner_;
     JournalWriter& journal_;
 };
 

@@ -1,0 +1,52 @@
+#include "cli/diff_capture.h"
+
+#include <utility>
+
+namespace popuran::cli {
+
+class CapturingOutput final : public folder::AtomicOutput {
+public:
+    CapturingOutput(std::unique_ptr<folder::AtomicOutput> inner, DiffCapture& owner,
+                    std::u16string path)
+        : inner_(std::move(inner)), owner_(owner), path_(std::move(path)) {}
+
+    folder::Result<void> Write(std::string_view bytes) override {
+        bytes_.append(bytes);
+        return inner_->Write(bytes);
+    }
+    folder::Result<void> Commit() override {
+        auto done = inner_->Commit();
+        if (done) {
+            owner_.kept_[path_] = std::move(bytes_);
+        }
+        return done;
+    }
+
+private:
+    std::unique_ptr<folder::AtomicOutput> inner_;
+    DiffCapture& owner_;
+    std::u16string path_;
+    std::string bytes_;
+};
+
+folder::Result<std::unique_ptr<folder::AtomicOutput>> DiffCapture::BeginReplace(
+    std::u16string_view path) {
+    auto inner = inner_.BeginReplace(path);
+    if (!inner) {
+        return inner;
+    }
+    return std::unique_ptr<folder::AtomicOutput>(
+        std::make_unique<CapturingOutput>(std::move(*inner), *this, std::u16string(path)));
+}
+
+std::string DiffCapture::TakeNew(std::u16string_view path) {
+    const auto it = kept_.find(path);
+    if (it == kept_.end()) {
+        return {};
+    }
+    std::string bytes = std::move(it->second);
+    kept_.erase(it);
+    return bytes;
+}
+
+}  // namespace popuran::cli

@@ -1,0 +1,30 @@
+// DiffCapture: the new contents of each file that a run replaces, kept for --diff.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "folder/services/file_services.h"
+
+namespace popuran::cli {
+
+// Passes every call on, and keeps a copy of the contents put in place by each replacement (in
+// a dry run, the contents that would be), until TakeNew hands them out.
+class DiffCapture final : public folder::ForwardingFileServices {
+public:
+    using ForwardingFileServices::ForwardingFileServices;
+
+    [[nodiscard]] folder::Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(
+        std::u16string_view path) override;
+
+    // The new contents of path, once; empty when none were kept.
+    std::string TakeNew(std::u16string_view path);
+
+private:
+    friend class CapturingOutput;
+    std::map<std::u16string, std::string, std::less<>> kept_;
+};
+
+}  // namespace popuran::cli

@@ -1,0 +1,15 @@
+// UnifiedDiff: the changed lines of a file as `diff -u` and `git diff` show them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace popuran::cli {
+
+// A unified diff from old_text to new_text with three lines of context, headed by
+// "--- label" and "+++ label"; empty when the texts are equal. Lines end at '\n'; a last line
+// without one is marked "\ No newline at end of file".
+std::string UnifiedDiff(std::string_view old_text, std::string_view new_text,
+                        std::string_view label);
+
+}  // namespace popuran::cli
