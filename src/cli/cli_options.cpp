@@ -7,7 +7,7 @@ namespace popuran::cli {
 const char kUsage[] =
     "usage: popuran-cli --mode MODE --folder DIR [--pattern PATTERN] [--search TEXT]\n"
     "                   [--replace TEXT] [--subfolders] [--ignore-case] [--dry-run]\n"
-    "                   [--diff] [--verbose] [--json]\n"
+    "                   [--diff] [--verbose] [--json] [-0|--null]\n"
     "       popuran-cli --undo [ID] [--json]\n"
     "       popuran-cli --history [--json]\n"
     "       popuran-cli --help | --version\n"
@@ -25,6 +25,7 @@ const char kUsage[] =
     "  --diff            show each changed file as a unified diff, in UTF-8 (not with --json)\n"
     "  --verbose         list every change as it is made\n"
     "  --json            print one JSON object instead of the summary\n"
+    "  -0, --null        end each change line in NUL instead of a line feed (xargs -0)\n"
     "  --undo [ID]       undo the last run (or run ID): files the run changed get their old\n"
     "                    contents and names back, unless they changed again since\n"
     "  --history         list the runs that can be undone, newest first\n"
@@ -136,6 +137,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             ok = flag(options.verbose);
         } else if (name == "--json") {
             ok = flag(options.json);
+        } else if (name == "--null" || name == "-0") {
+            ok = flag(options.null);
         } else if (name == "--help" || name == "-h") {
             ok = flag(options.help);
         } else if (name == "--version") {

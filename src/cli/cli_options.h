@@ -20,6 +20,7 @@ struct Options {
     bool verbose = false;
     bool diff = false;  // a unified diff of each changed file, for reading
     bool json = false;
+    bool null = false;    // -0/--null: change lines end in NUL, for names that hold a line end
     bool undo = false;    // --undo [ID]: undo a journalled run instead of running
     std::string undo_id;  // empty: the newest run
     bool history = false;

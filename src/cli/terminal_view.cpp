@@ -100,10 +100,12 @@ void TerminalView::ReportChange(const run::Change& change) {
         return;
     }
     ClearProgress();
+    // A name may hold a line end; with --null a record ends where no name can go on.
+    const char end = options_.null ? '\0' : '\n';
     if (listed && change.new_path.empty()) {
-        out_ << Bytes(change.path) << '\t' << change.replaced << '\n';
+        out_ << Bytes(change.path) << '\t' << change.replaced << end;
     } else if (listed) {
-        out_ << Bytes(change.path) << '\t' << Bytes(change.new_path) << '\n';
+        out_ << Bytes(change.path) << '\t' << Bytes(change.new_path) << end;
     }
     out_ << diff;
     out_.flush();

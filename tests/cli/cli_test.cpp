@@ -48,6 +48,7 @@ TEST_F(CliTest, ExitStatusesAndMessagesOfCommandLinesThatRunNoWork) {
         {{"--mode", "sideways"}, 2, "", "usage:"},
         {{"--mode"}, 2, "", "usage:"},
         {{"--mode", "0", "--bogus"}, 2, "", "usage:"},
+        {{"--mode", "0", "--null=yes"}, 2, "", "usage:"},
         {{"--mode", "replace", "--search", "same", "--replace", "same", "--pattern", "*.txt",
           "--folder", tree.Root()},
          2,
@@ -157,6 +158,27 @@ TEST(ParseOptions, ValuesAreTakenExactly) {
     EXPECT_EQ(options->boxes[2], u"");
     EXPECT_TRUE(options->ignore_case);
     EXPECT_FALSE(ParseOptions({"--mode", "0", "--json=yes"}, error));
+}
+
+// Names may hold line ends; with -0 or --null each change record ends in NUL instead, in a real
+// run and in a dry run alike, and the summary stays as it is.
+TEST_F(CliTest, NullEndsEachChangeRecord) {
+    tree.Create("A\nB.TXT", "abc");
+    tree.Create("c.txt", "abc");
+    const std::string summary_lines = "検索したファイルの数 = 2\n";
+    auto renames =
+        RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root(), "--dry-run", "-0"});
+    EXPECT_EQ(renames.status, 0) << renames.err;
+    EXPECT_EQ(renames.out, tree.Path("A\nB.TXT") + "\t" + tree.Path("a\nb.txt") + '\0' +
+                               summary_lines + "変換したファイルの数 = 1\n");
+
+    auto replaced = RunCli({"--mode", "replace", "--search", "b", "--replace", "x", "--pattern",
+                            "*", "--folder", tree.Root(), "--verbose", "--null"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(replaced.out, tree.Path("A\nB.TXT") + "\t1" + '\0' + tree.Path("c.txt") + "\t1" +
+                                '\0' + summary_lines +
+                                "置換したファイルの数 = 2\n置換した文字列の数 = 2\n");
+    EXPECT_EQ(tree.Read("c.txt"), "axc");
 }
 
 // The dry run's change lines and summary are exactly what the real run then does, also where
