@@ -2,16 +2,23 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
+
+#include <sys/stat.h>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPalette>
 #include <QScreen>
+#include <QUrl>
 
+#include "folder/services/utf8.h"
 #include "ui/app_icon.h"
 #include "ui/frm_about.h"
 #include "ui/mod_dialog_tree_top.h"
@@ -68,6 +75,34 @@ bool TypesCharacter(const QKeyEvent& event) {
 void Place(QWidget& widget, const QRect& design) {
     const int height = std::max(design.height(), widget.sizeHint().height());
     widget.setGeometry(design.x(), design.center().y() - (height - 1) / 2, design.width(), height);
+}
+
+// The folder that a drop names: its first URL if that is a local folder, the folder of a local
+// file; empty for anything else. The path is taken as the bytes the URL carries, so that a name
+// that is not UTF-8 reaches the box in the same lossless form as the run's own names.
+QString DroppedFolder(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) {
+        return {};
+    }
+    const QUrl url = data->urls().front();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    const std::string bytes =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+    struct stat status {};
+    if (bytes.empty() || ::stat(bytes.c_str(), &status) != 0) {
+        return {};
+    }
+    std::u16string path = folder::Utf8ToText(bytes);
+    if (!S_ISDIR(status.st_mode)) {
+        const auto slash = path.find_last_of(u'/');
+        if (slash == std::u16string::npos) {
+            return {};
+        }
+        path.erase(slash == 0 ? 1 : slash);  // a file at the top gives "/"
+    }
+    return Q(path);
 }
 
 QFrame* MakeFrame(QWidget* parent, QFrame::Shape shape, QFrame::Shadow shadow) {
@@ -183,6 +218,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     }
 
     setFixedSize(t.Px(8505), t.Px(2580));
+    setAcceptDrops(true);
 
     connect(CboType, &QComboBox::activated, this, &FrmMain::CboType_Click);
     for (int i = 0; i < 2; ++i) {
@@ -362,6 +398,24 @@ void FrmMain::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+void FrmMain::dragEnterEvent(QDragEnterEvent* event) { TakeFolderDrop(event); }
+
+void FrmMain::dragMoveEvent(QDragMoveEvent* event) { TakeFolderDrop(event); }
+
+void FrmMain::dropEvent(QDropEvent* event) { TakeFolderDrop(event); }
+
+void FrmMain::TakeFolderDrop(QDropEvent* event) {
+    const QString folder = Idle() ? DroppedFolder(event->mimeData()) : QString();
+    if (folder.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    if (event->type() == QEvent::Drop) {
+        Cbobox[run::kFolderBox]->setEditText(folder);
+    }
+}
+
 int FrmMain::BoxIndexOf(const QObject* watched) const {
     for (std::size_t i = 0; i < Cbobox.size(); ++i) {
         if (watched == Cbobox[i] || watched == Cbobox[i]->lineEdit()) {
@@ -383,6 +437,17 @@ void FrmMain::Cbobox_KeyPress(int index, char16_t& key) {
 }
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    const bool drag = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+                      event->type() == QEvent::Drop;
+    if (drag && BoxIndexOf(watched) >= 0) {
+        // A box would take a dropped file as text, its URL written into whatever box it lands
+        // on; a dropped file or folder goes to the folder box wherever it is dropped.
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (drop->mimeData() != nullptr && drop->mimeData()->hasUrls()) {
+            TakeFolderDrop(drop);
+            return true;
+        }
+    }
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::InputMethod) {
         return QWidget::eventFilter(watched, event);
     }

@@ -84,6 +84,10 @@ protected:
     void YieldToEvents() override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A folder dragged onto the window goes into the folder box; see TakeFolderDrop.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private Q_SLOTS:
@@ -100,6 +104,9 @@ private:
     // Closing: ends the program, during a run once the run has let go.
     void Form_Unload();
     bool Idle() const;
+    // While idle, a drag of a local folder is taken, and on the drop the folder goes into the
+    // folder box; a file gives its folder. Anything else is refused and changes nothing.
+    void TakeFolderDrop(QDropEvent* event);
     int BoxIndexOf(const QObject* watched) const;
     void PlaceLabel(QLabel& label, int left, int top, int height);
 

@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("popuran"));
     QApplication::setWindowIcon(popuran::ui::ProgramIcon());
     popuran::ui::ModMain::UseJapaneseFont(app);
+    popuran::ui::ModMain::UseJapaneseQtTexts(app);
 
     const ScriptOptions options = ReadScriptOptions(QApplication::arguments());
     if (!options.icon.isEmpty()) {

@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTranslator>
 
 #include "run/state/run_state.h"
 #include "ui/frm_main.h"
@@ -62,6 +64,16 @@ void UseJapaneseFont(QApplication& app) {
             return;
         }
     }
+}
+
+bool UseJapaneseQtTexts(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 std::unique_ptr<FrmMain> Main() {

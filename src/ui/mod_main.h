@@ -26,6 +26,11 @@ MessageRoutine SetMessageRoutine(MessageRoutine routine);
 // Makes the platform's Japanese font the application's font, when one is installed.
 void UseJapaneseFont(QApplication& app);
 
+// Makes Qt's own texts (the folder picker's "Look in", the buttons' "Cancel") Japanese, whatever
+// the locale, as the program's own texts are. Returns false when Qt's Japanese translation is not
+// installed (Debian: qt6-translations-l10n); Qt's texts then stay English.
+bool UseJapaneseQtTexts(QApplication& app);
+
 // Start-up: creates the main window, which loads itself, and shows it. The program ends when
 // the window has been closed; the window asks the application to quit then.
 std::unique_ptr<FrmMain> Main();
