@@ -2,12 +2,15 @@
 # Installs what is missing (Debian 12), builds, and then opens the window or runs every test.
 #   ./setup.sh window   build and open the window
 #   ./setup.sh test     build with warnings as errors and sanitizers, run every test and the
-#                       formatting check, then each fuzzer for 20 seconds
+#                       formatting check, then each fuzzer for 20 seconds; then build the Debian
+#                       package and check it
+#   ./setup.sh package  build the Debian package into build-package/ and check it
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev libgmock-dev
-          libexpected-dev libxxhash-dev clang-format fonts-noto-cjk clang libclang-rt-14-dev)
+          libexpected-dev libxxhash-dev clang-format fonts-noto-cjk clang libclang-rt-14-dev
+          qt6-translations-l10n dpkg-dev fakeroot lintian appstream desktop-file-utils man-db)
 
 install_missing() {
     local missing=()
@@ -31,6 +34,23 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# A release build of the two programs, packaged by CPack with Debian's hardening flags (without
+# debug information: the package is stripped anyway).
+build_package() {
+    flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+    local cxxflags
+    cxxflags="$(flags CPPFLAGS) $(flags CXXFLAGS)"
+    cxxflags=${cxxflags/ -g / }
+    local ldflags
+    ldflags=$(flags LDFLAGS)
+    cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPOPURAN_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
+    cmake --build build-package -j "$jobs" --target popuran popuran-cli popuran_docs
+    rm -f build-package/popuran_*.deb
+    (cd build-package && cpack -G DEB)
+    scripts/check_package.sh build-package/popuran_*.deb
+}
+
 case "${1:-}" in
 window)
     install_missing
@@ -51,9 +71,14 @@ test)
         'fuzz/*.cpp' 'fuzz/*.h' |
         xargs -r clang-format --dry-run --Werror
     scripts/fuzz.sh 20
+    build_package
+    ;;
+package)
+    install_missing
+    build_package
     ;;
 *)
-    echo "usage: $0 window|test" >&2
+    echo "usage: $0 window|test|package" >&2
     exit 2
     ;;
 esac
