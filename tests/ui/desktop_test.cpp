@@ -83,10 +83,17 @@ TEST_F(DropTest, ALocalFolderOrFileFillsTheFolderBoxAndNothingElse) {
     }
 }
 
-TEST_F(DropTest, DuringARunADropIsRefused) {
+// Only the drop itself fills the box: a drag that passes over the window changes nothing, and
+// during a run the drag is refused.
+TEST_F(DropTest, ADragThatIsNotDroppedOrComesDuringARunChangesNothing) {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(Root())});
     window_.Cbobox[run::kFolderBox]->setEditText(QStringLiteral("/before"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window_, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(window_.Cbobox[run::kFolderBox]->currentText(), QStringLiteral("/before"));
+
     window_.CmdRpl->setText(ui::ToQString(run::kStopCaption));
     EXPECT_FALSE(Drop(&window_, data));
     window_.CmdRpl->setText(ui::ToQString(run::kStartCaption));
