@@ -8,15 +8,15 @@
 
 #include "folder/services/file_services.h"
 
-namespace popuran::cli {
+namespace popuran::folder {
 
 // Passes every call on, and keeps a copy of the contents put in place by each replacement (in
 // a dry run, the contents that would be), until TakeNew hands them out.
-class DiffCapture final : public folder::ForwardingFileServices {
+class DiffCapture final : public ForwardingFileServices {
 public:
     using ForwardingFileServices::ForwardingFileServices;
 
-    [[nodiscard]] folder::Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(
+    [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override;
 
     // The new contents of path, once; empty when none were kept.
@@ -27,4 +27,4 @@ private:
     std::map<std::u16string, std::string, std::less<>> kept_;
 };
 
-}  // namespace popuran::cli
+}  // namespace popuran::folder

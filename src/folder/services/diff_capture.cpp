@@ -1,20 +1,19 @@
-#include "cli/diff_capture.h"
+#include "folder/services/diff_capture.h"
 
 #include <utility>
 
-namespace popuran::cli {
+namespace popuran::folder {
 
-class CapturingOutput final : public folder::AtomicOutput {
+class CapturingOutput final : public AtomicOutput {
 public:
-    CapturingOutput(std::unique_ptr<folder::AtomicOutput> inner, DiffCapture& owner,
-                    std::u16string path)
+    CapturingOutput(std::unique_ptr<AtomicOutput> inner, DiffCapture& owner, std::u16string path)
         : inner_(std::move(inner)), owner_(owner), path_(std::move(path)) {}
 
-    folder::Result<void> Write(std::string_view bytes) override {
+    Result<void> Write(std::string_view bytes) override {
         bytes_.append(bytes);
         return inner_->Write(bytes);
     }
-    folder::Result<void> Commit() override {
+    Result<void> Commit() override {
         auto done = inner_->Commit();
         if (done) {
             owner_.kept_[path_] = std::move(bytes_);
@@ -23,19 +22,18 @@ public:
     }
 
 private:
-    std::unique_ptr<folder::AtomicOutput> inner_;
+    std::unique_ptr<AtomicOutput> inner_;
     DiffCapture& owner_;
     std::u16string path_;
     std::string bytes_;
 };
 
-folder::Result<std::unique_ptr<folder::AtomicOutput>> DiffCapture::BeginReplace(
-    std::u16string_view path) {
+Result<std::unique_ptr<AtomicOutput>> DiffCapture::BeginReplace(std::u16string_view path) {
     auto inner = inner_.BeginReplace(path);
     if (!inner) {
         return inner;
     }
-    return std::unique_ptr<folder::AtomicOutput>(
+    return std::unique_ptr<AtomicOutput>(
         std::make_unique<CapturingOutput>(std::move(*inner), *this, std::u16string(path)));
 }
 
@@ -49,4 +47,4 @@ std::string DiffCapture::TakeNew(std::u16string_view path) {
     return bytes;
 }
 
-}  // namespace popuran::cli
+}  // namespace popuran::folder
