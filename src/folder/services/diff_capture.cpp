@@ -10,12 +10,17 @@ public:
         : inner_(std::move(inner)), owner_(owner), path_(std::move(path)) {}
 
     Result<void> Write(std::string_view bytes) override {
-        bytes_.append(bytes);
+        keep_ = keep_ && bytes_.size() + bytes.size() <= owner_.max_bytes_;
+        if (keep_) {
+            bytes_.append(bytes);
+        } else {
+            bytes_.clear();
+        }
         return inner_->Write(bytes);
     }
     Result<void> Commit() override {
         auto done = inner_->Commit();
-        if (done) {
+        if (done && keep_) {
             owner_.kept_[path_] = std::move(bytes_);
         }
         return done;
@@ -26,6 +31,7 @@ private:
     DiffCapture& owner_;
     std::u16string path_;
     std::string bytes_;
+    bool keep_ = true;
 };
 
 Result<std::unique_ptr<AtomicOutput>> DiffCapture::BeginReplace(std::u16string_view path) {
@@ -45,6 +51,11 @@ std::string DiffCapture::TakeNew(std::u16string_view path) {
     std::string bytes = std::move(it->second);
     kept_.erase(it);
     return bytes;
+}
+
+const std::string* DiffCapture::Find(std::u16string_view path) const {
+    const auto it = kept_.find(path);
+    return it == kept_.end() ? nullptr : &it->second;
 }
 
 }  // namespace popuran::folder
