@@ -2,14 +2,14 @@
 
 #include <exception>
 
-#include "cli/diff_capture.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_view.h"
-#include "cli/unified_diff.h"
 #include "folder/services/cp932.h"
+#include "folder/services/diff_capture.h"
 #include "folder/services/dry_run_file_services.h"
 #include "folder/services/file_services.h"
 #include "folder/services/journal.h"
+#include "folder/services/unified_diff.h"
 #include "folder/services/utf8.h"
 #include "run/undo.h"
 
@@ -93,7 +93,7 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
         folder::FileServices& chosen = options.dry_run
                                            ? static_cast<folder::FileServices&>(dry)
                                            : static_cast<folder::FileServices&>(journalled);
-        DiffCapture capture(chosen);
+        folder::DiffCapture capture(chosen);
         if (options.diff && !options.json) {
             view.SetDiff([&](const run::Change& change) {
                 // The old contents: the backup after a real run, the file itself in a dry run.
@@ -104,8 +104,8 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
                 if (!old_bytes) {
                     return std::string();
                 }
-                return UnifiedDiff(ReadableText(*old_bytes), ReadableText(new_bytes),
-                                   folder::TextToUtf8(change.path));
+                return folder::UnifiedDiff(ReadableText(*old_bytes), ReadableText(new_bytes),
+                                           folder::TextToUtf8(change.path));
             });
         }
         folder::FileServices& files =

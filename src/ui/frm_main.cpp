@@ -1,6 +1,7 @@
 #include "ui/frm_main.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <string>
 
@@ -8,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
@@ -18,9 +20,13 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "folder/services/cp932.h"
+#include "folder/services/unified_diff.h"
 #include "folder/services/utf8.h"
+#include "run/undo.h"
 #include "ui/app_icon.h"
 #include "ui/frm_about.h"
+#include "ui/frm_preview.h"
 #include "ui/mod_dialog_tree_top.h"
 #include "ui/mod_main.h"
 #include "ui/qt_text.h"
@@ -33,6 +39,8 @@ namespace {
 using run::kAboutCaption;
 using run::kStartCaption;
 constexpr char16_t kFolderPrompt[] = u"検索するフォルダを指定してください。";
+// A preview keeps the new contents of files up to this size to show their changed lines.
+constexpr std::size_t kPreviewKeepBytes = 64u << 20;
 
 QString Q(std::u16string_view text) { return ToQString(text); }
 
@@ -114,7 +122,15 @@ QFrame* MakeFrame(QWidget* parent, QFrame::Shape shape, QFrame::Shadow shadow) {
 
 }  // namespace
 
-FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
+FrmMain::FrmMain(QWidget* parent)
+    : QWidget(parent),
+      journal_(folder::JournalFolder()),
+      journalled_(files_, journal_),
+      dry_(files_),
+      captured_(dry_, kPreviewKeepBytes),
+      run_(*this, journalled_),
+      preview_run_(*this, captured_) {
+    run_.SetJournal(&journal_);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -123,7 +139,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
 
     // Created bottom first: the input-area frame and the separator lie under everything.
     ImgBase = MakeFrame(this, QFrame::Box, QFrame::Plain);
-    ImgBase->setGeometry(t.Rect(75, 120, 6420, 1995));
+    ImgBase->setGeometry(t.Rect(75, 120, 6420, 2715));
     // The etched separator: a dark line with a light one just below it.
     for (std::size_t i = 0; i < Line1.size(); ++i) {
         QFrame* line = MakeFrame(this, QFrame::HLine, QFrame::Plain);
@@ -136,7 +152,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
         Line1[i] = line;
     }
     LblCmd = MakeFrame(this, QFrame::Box, QFrame::Plain);
-    LblCmd->setGeometry(t.Rect(6600, 120, 1830, 1995));
+    LblCmd->setGeometry(t.Rect(6600, 120, 1830, 2715));
 
     LblSrc = new QLabel(Q(u"検索する文字列(&F):"), this);
     LblRpl = new QLabel(Q(u"置換後の文字列(&W):"), this);
@@ -179,16 +195,20 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     Place(*CboType, t.Rect(6720, 1080, 1590, 300));
     CmdEnd = new QPushButton(Q(u"終了"), this);
     CmdEnd->setGeometry(t.Rect(6705, 1560, 1620, 400));
+    CmdPreview = new QPushButton(Q(u"プレビュー(&P)"), this);
+    CmdPreview->setGeometry(t.Rect(6720, 2040, 1620, 360));
+    CmdUndo = new QPushButton(Q(u"元に戻す(&U)"), this);
+    CmdUndo->setGeometry(t.Rect(6720, 2430, 1620, 360));
 
     LblPath = new QLabel(this);
     LblPath->setTextFormat(Qt::PlainText);
     LblPath->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    LblPath->setGeometry(t.Rect(75, 2235, 6420, 255));
+    LblPath->setGeometry(t.Rect(75, 2955, 6420, 255));
     LblStat = new ClickLabel(this);
     LblStat->setTextFormat(Qt::PlainText);
     LblStat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     LblStat->setAlignment(Qt::AlignCenter);
-    LblStat->setGeometry(t.Rect(6600, 2235, 1830, 255));
+    LblStat->setGeometry(t.Rect(6600, 2955, 1830, 255));
     // The progress marker is eleven full-width cells; the label's font is made small enough
     // for all of them, so that the square is never cut off at either end.
     const int cells_width = LblStat->contentsRect().width() - 2;
@@ -211,13 +231,14 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     for (QLabel* label : {LblPath, static_cast<QLabel*>(LblStat)}) {
         label->setFocusPolicy(Qt::NoFocus);
     }
-    QWidget* const tab_order[] = {Cbobox[0], Cbobox[1], Cbobox[2], Cbobox[3], CmdPlace, ChkSub,
-                                  ChkBin,    CmdRpl,    CboType,   CmdEnd,    OptFN[0], OptFN[1]};
+    QWidget* const tab_order[] = {Cbobox[0],  Cbobox[1], Cbobox[2], Cbobox[3], CmdPlace,
+                                  ChkSub,     ChkBin,    CmdRpl,    CboType,   CmdEnd,
+                                  CmdPreview, CmdUndo,   OptFN[0],  OptFN[1]};
     for (std::size_t i = 1; i < std::size(tab_order); ++i) {
         setTabOrder(tab_order[i - 1], tab_order[i]);
     }
 
-    setFixedSize(t.Px(8505), t.Px(2580));
+    setFixedSize(t.Px(8505), t.Px(3300));
     setAcceptDrops(true);
 
     connect(CboType, &QComboBox::activated, this, &FrmMain::CboType_Click);
@@ -227,6 +248,8 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     }
     connect(CmdRpl, &QPushButton::clicked, this, &FrmMain::CmdRpl_Click);
     connect(CmdEnd, &QPushButton::clicked, this, &FrmMain::CmdEnd_Click);
+    connect(CmdPreview, &QPushButton::clicked, this, &FrmMain::CmdPreview_Click);
+    connect(CmdUndo, &QPushButton::clicked, this, &FrmMain::CmdUndo_Click);
     connect(CmdPlace, &QPushButton::clicked, this, &FrmMain::CmdPlace_Click);
     connect(LblStat, &ClickLabel::Clicked, this, &FrmMain::LblStat_Click);
 }
@@ -234,6 +257,8 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
 FrmMain::~FrmMain() = default;
 
 FrmAbout* FrmMain::About() const { return about_; }
+
+FrmPreview* FrmMain::Preview() const { return preview_; }
 
 void FrmMain::PlaceLabel(QLabel& label, int left, int top, int height) {
     const Twips t = Twips::For(*this);
@@ -251,6 +276,7 @@ void FrmMain::Form_Load() {
         ChkBin->setChecked(true);
         ApplyMode(run_.State().CurrentMode);
         LblStat->setText(Q(kAboutCaption));
+        UpdateUndoButton();
         if (const QScreen* screen = this->screen(); screen != nullptr) {
             const QRect area = screen->availableGeometry();
             move(area.center() - QPoint(width() / 2, height() / 2));
@@ -318,9 +344,18 @@ void FrmMain::CmdRpl_Click() {
     if (closing_) {
         return;
     }
+    // During a run or a preview the button stops whichever is in progress.
+    Click(active_ != nullptr ? *active_ : run_);
+}
+
+void FrmMain::Click(run::RunControl& control) {
     ++click_depth_;
+    const bool starting = active_ == nullptr;
+    if (starting) {
+        active_ = &control;
+    }
     try {
-        run_.CmdRpl_Click();
+        control.CmdRpl_Click();
     } catch (const std::exception& failure) {
         // Nothing is expected to escape a run; if something does, the window must not stay
         // in its running look with a dead Stop button.
@@ -334,11 +369,106 @@ void FrmMain::CmdRpl_Click() {
         ShowMessage(ToU16(QString::fromLocal8Bit(failure.what())));
         ++click_depth_;
     }
+    if (starting) {
+        active_ = nullptr;
+        UpdateUndoButton();
+    }
     --click_depth_;
     // A close during the run waited for the run to let go; the program ends now.
     if (click_depth_ == 0 && closing_) {
         Q_EMIT ProgramEnded();
     }
+}
+
+void FrmMain::CmdPreview_Click() {
+    if (closing_ || !Idle()) {
+        return;
+    }
+    if (preview_ != nullptr) {
+        preview_->close();
+    }
+    preview_rows_.clear();
+    preview_totals_.clear();
+    captured_.Clear();
+    const run::RunMode mode = CurrentMode();
+    preview_run_.State().CurrentMode = mode;
+    Click(preview_run_);
+    if (closing_ || preview_run_.LastOutcome() == run::RunControl::Outcome::Refused) {
+        return;
+    }
+    auto diff = [this](const PreviewRow& row) {
+        const std::u16string path = ToU16(row.path);
+        const std::string* new_bytes = captured_.Find(path);
+        auto old_bytes = files_.ReadAll(path);
+        if (new_bytes == nullptr || !old_bytes) {
+            return std::string();
+        }
+        auto readable = [](std::string_view bytes) {
+            return folder::TextToUtf8(folder::Cp932Decode(bytes));
+        };
+        return folder::UnifiedDiff(readable(*old_bytes), readable(*new_bytes),
+                                   folder::TextToUtf8(path));
+    };
+    auto* dialog = new FrmPreview(mode, std::move(preview_rows_), Q(preview_totals_), diff, this);
+    preview_rows_.clear();
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The real run starts once the preview has closed, with the inputs as they stand.
+    connect(dialog, &FrmPreview::RunRequested, this, &FrmMain::CmdRpl_Click, Qt::QueuedConnection);
+    preview_ = dialog;
+    dialog->open();
+}
+
+void FrmMain::CmdUndo_Click() {
+    if (closing_ || !Idle()) {
+        return;
+    }
+    const std::string& journals = journal_.Folder();
+    const auto ids = folder::JournalIds(journals);
+    auto entry = ids.empty() ? folder::Result<folder::JournalEntry>(
+                                   tl::unexpected(folder::Failure::FromErrno(ENOENT, journals)))
+                             : folder::ReadJournal(journals, ids.front());
+    if (!entry) {
+        UpdateUndoButton();
+        return;
+    }
+    const folder::JournalHeader& run = entry->header;
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(run.start);
+    const int mode = std::clamp(run.mode, 0, 3);
+    const QString question = Q(u"「") + Q(run::ModeNames[mode]) + Q(u"」の実行（") +
+                             start.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + Q(u"、") +
+                             Q(run.folder) + Q(u"）で変更した ") +
+                             QString::number(entry->Confirmed()) +
+                             Q(u" 個のファイルを元に戻しますか？");
+    if (!ModMain::Confirm(question, this)) {
+        return;
+    }
+    auto result = run::UndoRun(files_, journals, ids.front());
+    if (!result) {
+        ShowMessage(folder::Utf8ToText(result.error().Describe()));
+        UpdateUndoButton();
+        return;
+    }
+    std::u16string text = run::UndoSummary(*result);
+    for (const auto& left : result->left) {
+        text += u"\r" + left.path + u": " + left.reason;
+    }
+    ShowMessage(text);
+    UpdateUndoButton();
+}
+
+void FrmMain::UpdateUndoButton() {
+    const bool idle = Idle();
+    CmdPreview->setEnabled(idle);
+    bool undoable = false;
+    if (idle) {
+        const auto ids = folder::JournalIds(journal_.Folder());
+        if (!ids.empty()) {
+            auto entry = folder::ReadJournal(journal_.Folder(), ids.front());
+            undoable = entry && std::any_of(entry->changes.begin(), entry->changes.end(),
+                                            [](const auto& c) { return !c.undone; });
+        }
+    }
+    CmdUndo->setEnabled(undoable);
 }
 
 void FrmMain::CmdEnd_Click() { close(); }
@@ -380,7 +510,7 @@ void FrmMain::Form_Unload() {
     if (click_depth_ > 0) {
         // The run on the stack finishes or leaves alone the file in hand, skips its summary,
         // and CmdRpl_Click ends the program when it returns.
-        run_.Abandon();
+        (active_ != nullptr ? *active_ : run_).Abandon();
         return;
     }
     Q_EMIT ProgramEnded();
@@ -525,6 +655,9 @@ void FrmMain::SetCaption(run::Caption which, std::u16string_view text) {
             return;
         case run::Caption::CmdRpl:
             CmdRpl->setText(Q(text));
+            // Preview and undo wait while a run lasts.
+            CmdPreview->setEnabled(Idle());
+            CmdUndo->setEnabled(CmdUndo->isEnabled() && Idle());
             return;
         case run::Caption::LblPath:
             LblPath->setText(Q(text));
@@ -542,6 +675,26 @@ void FrmMain::ShowMessage(std::u16string_view text) {
         return;
     }
     ModMain::ShowMessage(Q(text), this);
+}
+
+void FrmMain::ShowSummary(std::u16string_view text) {
+    if (active_ == &preview_run_) {
+        preview_totals_ = text;
+        return;
+    }
+    ShowMessage(text);
+}
+
+void FrmMain::ReportChange(const run::Change& change) {
+    if (active_ != &preview_run_) {
+        return;
+    }
+    PreviewRow row;
+    row.path = Q(change.path);
+    row.new_path = Q(change.new_path);
+    row.encoding = QStringLiteral("Shift_JIS");
+    row.replaced = change.replaced;
+    preview_rows_.push_back(std::move(row));
 }
 
 void FrmMain::FocusBox(int box) { Cbobox.at(static_cast<std::size_t>(box))->setFocus(); }

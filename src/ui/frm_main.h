@@ -14,7 +14,10 @@
 #include <QRadioButton>
 #include <QWidget>
 
+#include "folder/services/diff_capture.h"
+#include "folder/services/dry_run_file_services.h"
 #include "folder/services/file_services.h"
+#include "folder/services/journal.h"
 #include "run/run_control.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
@@ -23,6 +26,8 @@
 namespace popuran::ui {
 
 class FrmAbout;
+class FrmPreview;
+struct PreviewRow;
 
 class FrmMain : public QWidget, public run::RunView {
     Q_OBJECT
@@ -38,6 +43,8 @@ public:
 
     run::RunMode CurrentMode() const { return run_.State().CurrentMode; }
     const run::RunControl& Run() const { return run_; }
+    // The open preview window, or null.
+    FrmPreview* Preview() const;
     // The open About window, or null.
     FrmAbout* About() const;
 
@@ -49,7 +56,9 @@ public:
     void SetCaption(run::Caption which, std::u16string_view text) override;
     void EnableStartButton(bool enabled) override;
     void ShowMessage(std::u16string_view text) override;
+    void ShowSummary(std::u16string_view text) override;
     void FocusBox(int box) override;
+    void ReportChange(const run::Change& change) override;
     // Boxes 0 to 3, hidden ones too: a non-empty text that its list does not hold yet (exact,
     // case-sensitive) goes in at the top.
     void RecordHistory() override;
@@ -64,6 +73,8 @@ public:
     QCheckBox* ChkSub;
     QCheckBox* ChkBin;
     QPushButton* CmdRpl;
+    QPushButton* CmdPreview;
+    QPushButton* CmdUndo;
     QComboBox* CboType;
     QPushButton* CmdEnd;
     QLabel* LblPath;
@@ -94,6 +105,8 @@ private Q_SLOTS:
     void CboType_Click();
     void OptFN_Click(int index);
     void CmdRpl_Click();
+    void CmdPreview_Click();
+    void CmdUndo_Click();
     void CmdEnd_Click();
     void CmdPlace_Click();
     void LblStat_Click();
@@ -110,9 +123,24 @@ private:
     int BoxIndexOf(const QObject* watched) const;
     void PlaceLabel(QLabel& label, int left, int top, int height);
 
+    // Starts `control` (a run or a preview) as a click on Start would.
+    void Click(run::RunControl& control);
+    // 元に戻す is enabled while the journal holds a run.
+    void UpdateUndoButton();
+
     folder::PosixFileServices files_;
+    folder::JournalWriter journal_;
+    folder::JournallingFileServices journalled_;
+    // A preview is a dry run; the new contents it would write are kept for its changed lines.
+    folder::DryRunFileServices dry_;
+    folder::DiffCapture captured_;
     run::RunControl run_;
+    run::RunControl preview_run_;
+    run::RunControl* active_ = nullptr;  // the run in progress, or null
+    std::vector<PreviewRow> preview_rows_;
+    std::u16string preview_totals_;
     QPointer<FrmAbout> about_;
+    QPointer<FrmPreview> preview_;
     int click_depth_ = 0;
     bool closing_ = false;
 };

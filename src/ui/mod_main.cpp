@@ -29,6 +29,11 @@ void ShowMessageBox(QWidget* owner, const QString& text) {
     box.exec();
 }
 
+ConfirmRoutine& Confirmation() {
+    static ConfirmRoutine routine;
+    return routine;
+}
+
 MessageRoutine& Routine() {
     static MessageRoutine routine;
     return routine;
@@ -47,6 +52,23 @@ void ShowMessage(const QString& text, QWidget* owner) {
 
 MessageRoutine SetMessageRoutine(MessageRoutine routine) {
     return std::exchange(Routine(), std::move(routine));
+}
+
+bool Confirm(const QString& text, QWidget* owner) {
+    if (const ConfirmRoutine& routine = Confirmation(); routine) {
+        return routine(owner, text);
+    }
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::Question, ToQString(run::kProgramTitle), shown,
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+ConfirmRoutine SetConfirmRoutine(ConfirmRoutine routine) {
+    return std::exchange(Confirmation(), std::move(routine));
 }
 
 void UseJapaneseFont(QApplication& app) {

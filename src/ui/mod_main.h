@@ -23,6 +23,12 @@ void ShowMessage(const QString& text, QWidget* owner = nullptr);
 using MessageRoutine = std::function<void(QWidget* owner, const QString& text)>;
 MessageRoutine SetMessageRoutine(MessageRoutine routine);
 
+// Asks a yes/no question in a modal box titled "ぽぷらん"; true for yes. Tests put a routine in
+// place as for messages.
+bool Confirm(const QString& text, QWidget* owner = nullptr);
+using ConfirmRoutine = std::function<bool(QWidget* owner, const QString& text)>;
+ConfirmRoutine SetConfirmRoutine(ConfirmRoutine routine);
+
 // Makes the platform's Japanese font the application's font, when one is installed.
 void UseJapaneseFont(QApplication& app);
 

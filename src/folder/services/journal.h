@@ -91,6 +91,7 @@ public:
     void Confirm(std::int32_t seq);
     // Writes the pending confirmation and the end record, and closes the entry.
     void EndRun();
+    const std::string& Folder() const { return folder_; }
     // The id of the entry of the current or last run; empty when it made no change.
     const std::string& Id() const { return header_.id; }
 

@@ -1,8 +1,8 @@
-#include "cli/unified_diff.h"
+#include "folder/services/unified_diff.h"
 
 #include <gtest/gtest.h>
 
-namespace popuran::cli {
+namespace popuran::folder {
 namespace {
 
 // Expected hunks as GNU diff -u writes them for the same texts.
@@ -34,4 +34,4 @@ TEST(UnifiedDiff, HunksAsDiffWritesThem) {
 }
 
 }  // namespace
-}  // namespace popuran::cli
+}  // namespace popuran::folder

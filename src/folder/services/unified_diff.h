@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace popuran::cli {
+namespace popuran::folder {
 
 // A unified diff from old_text to new_text with three lines of context, headed by
 // "--- label" and "+++ label"; empty when the texts are equal. Lines end at '\n'; a last line
@@ -12,4 +12,4 @@ namespace popuran::cli {
 std::string UnifiedDiff(std::string_view old_text, std::string_view new_text,
                         std::string_view label);
 
-}  // namespace popuran::cli
+}  // namespace popuran::folder

@@ -1,10 +1,10 @@
-#include "cli/unified_diff.h"
+#include "folder/services/unified_diff.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
-namespace popuran::cli {
+namespace popuran::folder {
 
 namespace {
 
@@ -209,4 +209,4 @@ std::string UnifiedDiff(std::string_view old_text, std::string_view new_text,
     return out;
 }
 
-}  // namespace popuran::cli
+}  // namespace popuran::folder
