@@ -339,6 +339,32 @@ std::u16string NameFromDatabase(const std::vector<std::u16string>& listed,
     return listed.empty() ? std::u16string() : listed.front();
 }
 
+// Text is "txt", unless the database finds a picture written as text (SVG, XPM, plain PBM) or
+// PGP armour: formats it knows by a fixed opening. Its other answers for text guess at words
+// and are too often wrong (reStructuredText as HP-GL, Pascal as Algol 68, Shift_JIS text as a
+// DOS program) to rename a file by.
+std::u16string NameOfText(MagicDatabase& database, std::string_view head,
+                          std::u16string_view path) {
+    const MagicAnswer answer = database.Ask(head, true);
+    const bool fixed_opening = answer.mime_type.starts_with("image/") ||
+                               answer.mime_type.find("pgp") != std::string::npos ||
+                               answer.mime_type.find("PGP") != std::string::npos;
+    if (!fixed_opening || answer.extensions.empty()) {
+        return u"txt";
+    }
+    return NameFromDatabase(answer.extensions, path);
+}
+
+// A zip archive is "zip", unless the database names a format built on zip (a Java archive, an
+// office document, an e-book), whose own extension is the one that opens it.
+std::u16string NameOfZip(MagicDatabase& database, std::string_view head, std::u16string_view path) {
+    const std::vector<std::u16string> listed = database.Ask(head, false).extensions;
+    if (listed.empty() || std::find(listed.begin(), listed.end(), u"zip") != listed.end()) {
+        return u"zip";
+    }
+    return NameFromDatabase(listed, path);
+}
+
 Result<std::u16string> Detect(folder::FileServices& files, std::u16string_view path,
                               MagicDatabase* database) {
     const Result<std::int64_t> length = files.Length(path);
@@ -360,9 +386,15 @@ Result<std::u16string> Detect(folder::FileServices& files, std::u16string_view p
         return Fail(ERANGE, folder::NativePath(path));
     }
     if (head->find('\0') == std::string::npos) {
-        return std::u16string(IsHtml(*head) ? u"html" : u"txt");
+        if (IsHtml(*head)) {
+            return std::u16string(u"html");
+        }
+        return database == nullptr ? std::u16string(u"txt") : NameOfText(*database, *head, path);
     }
     Result<std::u16string> signature = MatchSignatures(*head, path);
+    if (signature && *signature == u"zip" && database != nullptr) {
+        return NameOfZip(*database, *head, path);
+    }
     if (!signature || !signature->empty()) {
         return signature;
     }
@@ -378,7 +410,7 @@ Result<std::u16string> Detect(folder::FileServices& files, std::u16string_view p
     if (database == nullptr) {
         return std::u16string();
     }
-    return NameFromDatabase(database->Extensions(*head), path);
+    return NameFromDatabase(database->Ask(*head, false).extensions, path);
 }
 
 }  // namespace

@@ -11,8 +11,9 @@
 namespace popuran::filetype {
 
 // "html", "txt", "jpg", "mp3", ... or empty when the contents are not recognised. The built-in
-// rules answer first; a binary file that they do not name is named by the database when one is
-// given (with the extension the file already carries when the database lists it). Fails with
+// rules answer first. With a database, a binary file that they do not name is named by it (with
+// the extension the file already carries when the database lists it), and so are text that it
+// knows by a fixed opening (SVG, PGP armour) and formats built on zip (jar, docx). Fails with
 // the file's read error, or with ERANGE when a signature test reads past the head (a binary
 // file shorter than 7 bytes, an empty file). Reads large files in pieces. Never yields.
 folder::Result<std::u16string> ExtensionByContent(folder::FileServices& files,
