@@ -339,12 +339,23 @@ std::u16string NameFromDatabase(const std::vector<std::u16string>& listed,
     return listed.empty() ? std::u16string() : listed.front();
 }
 
-// Text is "txt", unless the database finds a picture written as text (SVG, XPM, plain PBM) or
-// PGP armour: formats it knows by a fixed opening. Its other answers for text guess at words
-// and are too often wrong (reStructuredText as HP-GL, Pascal as Algol 68, Shift_JIS text as a
-// DOS program) to rename a file by.
+// Text is "txt", unless the database finds a picture written as text (SVG, XPM, PBM) or
+// PGP armour: formats it knows by their opening. Its other answers for text guess at words and
+// are too often wrong (reStructuredText as HP-GL, Pascal as Algol 68, Shift_JIS text as a DOS
+// program) to rename a file by.
 std::u16string NameOfText(MagicDatabase& database, std::string_view head,
                           std::u16string_view path) {
+    // The database is slow on text, so it is asked only about text that opens like one of those
+    // formats, which it knows only at the very start: markup, PGP armour, XPM, PBM/PGM/PPM (whose
+    // raw forms may hold no zero byte).
+    const bool may_be_known =
+        head.starts_with('<') || head.starts_with("-----BEGIN PGP") ||
+        head.starts_with("/* XPM */") ||
+        (head.size() > 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' &&
+         (head[2] == ' ' || head[2] == '\t' || head[2] == '\r' || head[2] == '\n'));
+    if (!may_be_known) {
+        return u"txt";
+    }
     const MagicAnswer answer = database.Ask(head, true);
     const bool fixed_opening = answer.mime_type.starts_with("image/") ||
                                answer.mime_type.find("pgp") != std::string::npos ||

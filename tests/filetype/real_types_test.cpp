@@ -91,6 +91,21 @@ TEST(ExtensionByContent, RealFilesAreNamedLikeTheTypeDatabaseNamesThem) {
             {"memo.bin", std::string(10, '\0') + "Microsoft Word", "", "not a compound document"},
             {"memo.txt", "Microsoft Word", "txt", "plain text naming the application"},
             {"blob.dat", std::string(64, '\0') + "\x01\x02\x03", "", "unknown to the database too"},
+            {"icon.txt", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>", "svg",
+             "SVG is text the database knows by its opening"},
+            {"Release", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n", "asc", "PGP armour"},
+            {"image", "P1\n2 2\n0 1\n1 0\n", "pbm", "plain PBM"},
+            {"notes.dat", "<p>a note</p>", "txt", "markup that is no known format"},
+            {"lib.zip",
+             Bytes("PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x09\0\x04\0"
+                   "META-INF/\xfe\xca\0\0",
+                   43),
+             "jar", "a Java archive is named for what opens it"},
+            {"lib.dat",
+             Bytes("PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x05\0\0\0"
+                   "a.txt",
+                   35),
+             "zip", "a plain zip archive"},
         },
         &database);
 }
