@@ -95,6 +95,7 @@ TEST(ExtensionByContent, RealFilesAreNamedLikeTheTypeDatabaseNamesThem) {
              "SVG is text the database knows by its opening"},
             {"Release", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n", "asc", "PGP armour"},
             {"image", "P1\n2 2\n0 1\n1 0\n", "pbm", "plain PBM"},
+            {"icon", "/* XPM */\nstatic char *x[] = {\n\"1 1 1 1\",\n};\n", "xpm", "XPM"},
             {"notes.dat", "<p>a note</p>", "txt", "markup that is no known format"},
             {"lib.zip",
              Bytes("PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x09\0\x04\0"
@@ -119,6 +120,8 @@ TEST(ExtensionByContent, Mp3NeedsATagOrTwoFramesThatFollowOneAnother) {
             {"a", Frame(kMpeg1Padded, 418) + kMpeg1, "mp3", "the padding bit adds a byte"},
             {"a", Frame(kMpeg1Padded, 417) + kTwoFrames, "", "second header one byte early"},
             {"a", Frame(kMpeg1, 417) + std::string(8, '\x01'), "", "one frame, then no header"},
+            {"a", Frame(kMpeg1, 420), "", "one frame, then the end of the file"},
+            {"a", Bytes("ID3\x02\0\0\0\0\0\x00", 10) + kTwoFrames, "mp3", "an ID3v2.2 tag"},
             {"a", Frame(kMpeg1, 417) + kMpeg2, "", "second header of another stream"},
             {"a", Frame("\xff\xe3\x40\xc4", 208) + "\xff\xe3\x40\xc4", "mp3", "MPEG 2.5"},
             {"a", Frame(Bytes("\xff\xfd\x90\x00", 4), 417) + Bytes("\xff\xfd\x90\x00", 4), "",
