@@ -5,7 +5,8 @@
 // bytes that decide text or binary, behind a run of the first half's last byte. The answer
 // must be one of the known extensions or empty, the only failure the range error, and both
 // must be what a plain reading of the rules gives, whether the file arrives in one read or in
-// many short ones (the marker search reads in pieces).
+// many short ones (the search for application names reads in pieces). The type database is
+// left out: its answers are its own, and the rules in front of it are what is fuzzed here.
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -127,6 +128,62 @@ std::optional<bool> Spells(std::string_view head, std::size_t offset, std::strin
     return true;
 }
 
+// The length of the MPEG audio Layer III frame at `at`, 0 when no valid header stands there.
+std::size_t FrameLength(std::string_view head, std::size_t at) {
+    if (at + 4 > head.size()) {
+        return 0;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(head.data() + at);
+    static const int kHz[4][3] = {
+        {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    static const int kKbps[2][16] = {
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}};
+    const int version = (b[1] >> 3) & 3;
+    const int rate = (b[2] >> 2) & 3;
+    if (b[0] != 0xFF || (b[1] >> 5) != 7 || version == 1 || ((b[1] >> 1) & 3) != 1 ||
+        (b[3] & 3) == 2 || rate == 3) {
+        return 0;
+    }
+    const int kbps = kKbps[version == 3 ? 1 : 0][b[2] >> 4];
+    if (kbps == 0) {
+        return 0;
+    }
+    const int samples = version == 3 ? 1152 : 576;
+    return static_cast<std::size_t>(samples / 8 * kbps * 1000 / kHz[version][rate] +
+                                    ((b[2] >> 1) & 1));
+}
+
+// An ID3v2 tag at the start, or two Layer III frames of one stream at the start or after the
+// tag and its zero bytes; a tag whose frames lie past the head counts on its own.
+bool Mp3(std::string_view head) {
+    const auto* b = reinterpret_cast<const unsigned char*>(head.data());
+    std::size_t at = 0;
+    bool tagged = false;
+    if (head.size() >= 10 && head.substr(0, 3) == "ID3" && b[3] >= 2 && b[3] <= 4 && b[4] != 0xFF &&
+        (b[6] | b[7] | b[8] | b[9]) < 0x80) {
+        tagged = true;
+        at = 10 + (std::size_t{b[6]} << 21) + (std::size_t{b[7]} << 14) + (std::size_t{b[8]} << 7) +
+             b[9] + ((b[3] == 4 && (b[5] & 0x10) != 0) ? 10 : 0);
+        while (at < head.size() && b[at] == 0) {
+            ++at;
+        }
+    }
+    if (at + 4 > head.size()) {
+        return tagged;
+    }
+    const std::size_t length = FrameLength(head, at);
+    if (length == 0) {
+        return false;
+    }
+    const std::size_t next = at + length;
+    if (next + 4 > head.size()) {
+        return tagged;
+    }
+    return FrameLength(head, next) != 0 && (b[at + 1] >> 1) == (b[next + 1] >> 1) &&
+           ((b[at + 2] >> 2) & 3) == ((b[next + 2] >> 2) & 3);
+}
+
 Expected Reference(std::string_view file) {
     if (file.empty()) {
         return std::nullopt;
@@ -134,12 +191,17 @@ Expected Reference(std::string_view file) {
     const std::string_view head = file.substr(0, kHeadLimit);
     if (head.find('\0') == std::string_view::npos) {
         const std::u16string text = AsciiLower(folder::Cp932Decode(head));
-        for (const std::u16string_view marker : {u"<html>", u"<body", u"<head", u"<title>"}) {
-            if (text.find(marker) == std::u16string::npos) {
-                return u"txt";
+        if (text.find(u"<!doctype html") != std::u16string::npos) {
+            return u"html";
+        }
+        for (std::size_t at = 0; at + 5 < text.size(); ++at) {
+            const char16_t next = text[at + 5];
+            if (text.compare(at, 5, u"<html") == 0 &&
+                (next == u' ' || next == u'\t' || next == u'\r' || next == u'\n' || next == u'>')) {
+                return u"html";
             }
         }
-        return u"html";
+        return u"txt";
     }
     struct Row {
         std::size_t offset;
@@ -176,13 +238,13 @@ Expected Reference(std::string_view file) {
             return hit ? Expected(row.answer) : std::nullopt;
         }
     }
-    const std::u16string text = folder::Cp932Decode(file);
-    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
-        if ((text[i] == u'm' || text[i] == u'M') && (text[i + 1] == u'p' || text[i + 1] == u'P') &&
-            text[i + 2] == u'3') {
-            return u"mp3";
-        }
+    if (Mp3(head)) {
+        return u"mp3";
     }
+    if (head.substr(0, 8) != std::string_view("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
+        return u"";
+    }
+    const std::u16string text = folder::Cp932Decode(file);
     if (text.find(u"Microsoft Excel") != std::u16string::npos) {
         return u"xls";
     }

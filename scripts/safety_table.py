@@ -93,7 +93,7 @@ def heavy_sparse(build, scratch):
         ("0", "zeros.txt", ["--search", "a", "--replace", "b"], None,
          "read through without a match: not written, no backup, still sparse"),
         ("1", "zeros.dat", ["--search", "*", "--replace", "*"], None,
-         "type not recognised (the whole file is searched for marker texts): not renamed"),
+         "type not recognised (only the head is read: no compound document, no audio, no type known): not renamed"),
         ("2", "ZEROS.TXT", [], "zeros.txt", "renamed; same file (inode, size, blocks)"),
     ]:
         folder = tempfile.mkdtemp(dir=scratch)

@@ -68,7 +68,7 @@ bool SelectedBySearchText(std::u16string_view search_text, std::u16string_view p
 // Renames the file after its contents, unless they are not recognised or the name already ends
 // in the extension they call for.
 void RenameByContent(Work& work, std::u16string_view path) {
-    const Result<std::u16string> ext = filetype::ExtensionByContent(work.files, path);
+    const Result<std::u16string> ext = filetype::ExtensionByContent(work.files, path, &work.types);
     if (!ext || ext->empty() || EndsWithIgnoringCase(path, *ext)) {
         return;
     }

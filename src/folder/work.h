@@ -1,6 +1,8 @@
-// Work: what the steps of one run share (the run state, the window, the file system).
+// Work: what the steps of one run share (the run state, the window, the file system, the
+// type database).
 #pragma once
 
+#include "filetype/magic_database.h"
 #include "folder/services/file_services.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
@@ -11,6 +13,8 @@ struct Work {
     run::RunState& state;
     run::RunView& view;
     FileServices& files;
+    // Names the types that the built-in rules do not know; opened only if mode 1 asks it.
+    filetype::MagicDatabase types{};
 };
 
 }  // namespace popuran::folder
