@@ -16,8 +16,10 @@ namespace popuran::cli {
 // names that are not UTF-8) are written as \uXXXX escapes.
 std::string JsonString(std::u16string_view text);
 
-// Writes the run's counts, and its changes with --verbose or --dry-run, as one line.
+// Writes the run's counts, its failures, and its changes with --verbose or --dry-run, as one
+// line.
 void WriteRunJson(std::ostream& out, const Options& options, const run::RunControl& control,
-                  const std::vector<run::Change>& changes, bool stopped);
+                  const std::vector<run::Change>& changes,
+                  const std::vector<run::FailedFile>& failures, bool stopped);
 
 }  // namespace popuran::cli

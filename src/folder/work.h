@@ -1,6 +1,9 @@
 // Work: what the steps of one run share (the run state, the window, the file system).
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "folder/services/file_services.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
@@ -11,6 +14,9 @@ struct Work {
     run::RunState& state;
     run::RunView& view;
     FileServices& files;
+    // Folders whose listing failed and was reported in this run: the file listing and the
+    // folder collection list the same folders, and a user is told once.
+    std::set<std::u16string> unlisted{};
 };
 
 }  // namespace popuran::folder

@@ -479,6 +479,19 @@ void FrmMain::ShowMessage(std::u16string_view text) {
     ModMain::ShowMessage(Q(text), this);
 }
 
+void FrmMain::ShowSummary(std::u16string_view text) {
+    if (closing_) {
+        return;
+    }
+    // The files that could not be changed, one "path: reason" a line, behind the box's details
+    // button: the summary itself stays short however many there are.
+    QString details;
+    for (const run::FailedFile& failure : Failures()) {
+        details += Q(failure.path) + QStringLiteral(": ") + Q(failure.reason) + QLatin1Char('\n');
+    }
+    ModMain::ShowMessage(Q(text), this, details);
+}
+
 void FrmMain::FocusBox(int box) { Cbobox.at(static_cast<std::size_t>(box))->setFocus(); }
 
 void FrmMain::RecordHistory() {

@@ -49,6 +49,8 @@ public:
     void SetCaption(run::Caption which, std::u16string_view text) override;
     void EnableStartButton(bool enabled) override;
     void ShowMessage(std::u16string_view text) override;
+    // The summary, with the files that could not be changed in the box's details area.
+    void ShowSummary(std::u16string_view text) override;
     void FocusBox(int box) override;
     // Boxes 0 to 3, hidden ones too: a non-empty text that its list does not hold yet (exact,
     // case-sensitive) goes in at the top.

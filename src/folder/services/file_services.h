@@ -81,6 +81,14 @@ public:
     [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) = 0;
 
+    // Whether a folder stands at `path`, links followed (the search folder is used as the user
+    // gave it): false when nothing or something else stands there. By default from Attributes.
+    [[nodiscard]] virtual Result<bool> IsFolder(std::u16string_view path);
+    // Whether this process could make an entry of this name: the name within the folder's length
+    // limit, the folder writable and searchable for the effective user. Creates nothing; the dry
+    // run asks it so as to refuse what the system would. No check by default.
+    [[nodiscard]] virtual Result<void> CheckCreate(std::u16string_view path);
+
     // True when OpenInput and the reads of its files may also run on a second thread while the
     // first goes on with any call; mode 0 then looks at the next files ahead. False unless a
     // service says so.
@@ -107,6 +115,8 @@ public:
                                              std::u16string_view to) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
+    [[nodiscard]] Result<bool> IsFolder(std::u16string_view path) override;
+    [[nodiscard]] Result<void> CheckCreate(std::u16string_view path) override;
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
 
 private:
