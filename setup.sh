@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev libgmock-dev
-          libexpected-dev clang-format fonts-noto-cjk clang libclang-rt-14-dev)
+          libexpected-dev clang-format fonts-noto-cjk clang libclang-rt-14-dev
+          dosfstools fusefat)
 
 install_missing() {
     local missing=()
