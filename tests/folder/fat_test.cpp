@@ -32,29 +32,22 @@ protected:
             GTEST_SKIP() << "fusefat, mkfs.vfat (dosfstools) or fusermount is not installed";
         }
         tree_.MakeFolder("mnt");
-        const std::string make = "mkfs.vfat -C '" + tree_.Path("img") + "' 8192 >/dev/null 2>&1";
-        if (std::system(make.c_str()) != 0 || !Mount()) {
+        const std::string image = "'" + tree_.Path("img") + "' ";
+        const std::string mount_point = "'" + tree_.Path("mnt") + "'";
+        struct statfs fs {};
+        mounted_ =
+            std::system(("mkfs.vfat -C " + image + "8192 >/dev/null 2>&1").c_str()) == 0 &&
+            std::system(("fusefat -o rw+ " + image + mount_point + " >/dev/null 2>&1").c_str()) ==
+                0 &&
+            statfs(tree_.Path("mnt").c_str(), &fs) == 0 && fs.f_type == kFuseMagic;
+        if (!mounted_) {
             GTEST_SKIP() << "could not make or mount a FAT image";
         }
     }
     void TearDown() override {
         if (mounted_) {
-            EXPECT_TRUE(Unmount());
+            EXPECT_EQ(std::system(("fusermount -u '" + tree_.Path("mnt") + "'").c_str()), 0);
         }
-    }
-
-    bool Mount() {
-        const std::string mount = "fusefat -o rw+ '" + tree_.Path("img") + "' '" +
-                                  tree_.Path("mnt") + "' >/dev/null 2>&1";
-        struct statfs fs {};
-        mounted_ = std::system(mount.c_str()) == 0 && statfs(tree_.Path("mnt").c_str(), &fs) == 0 &&
-                   fs.f_type == kFuseMagic;
-        return mounted_;
-    }
-    // Waits for everything written to reach the image.
-    bool Unmount() {
-        mounted_ = false;
-        return std::system(("fusermount -u '" + tree_.Path("mnt") + "'").c_str()) == 0;
     }
 
     // One run over mnt/t; returns its summary.

@@ -1,12 +1,11 @@
 // A folder that cannot be listed is reported once, although both the file listing and the
-// folder collection list it; the dry run refuses what the system would refuse.
+// folder collection list it.
 #include <cerrno>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "folder/services/dry_run_file_services.h"
 #include "folder/services/failure.h"
 #include "run/run_control.h"
 #include "support/fake_file_services.h"
@@ -33,32 +32,6 @@ TEST(FailureReport, AFolderThatCannotBeListedIsReportedOnce) {
     EXPECT_EQ(U8(view.messages[0]), tree.Root() + "/*: " + folder::SystemMessage(EACCES));
     EXPECT_EQ(U8(view.messages[1]), "検索したファイルの数 = 0\r変換したファイルの数 = 0");
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"A.TXT", "sub"}));
-}
-
-TEST(FailureReport, TheDryRunRefusesWhereTheFolderIsClosed) {
-    TempTree tree;
-    tree.Create("a.htm", "a");
-    tree.Create("b.txt", "needle");
-    for (const run::RunMode mode : {run::kModeReplace, run::kModeExtension}) {
-        SCOPED_TRACE(int{mode});
-        FakeView view;
-        FakeFileServices fake;
-        fake.FailEvery(FileOp::CheckCreate, EACCES);
-        folder::DryRunFileServices dry(fake);
-        run::RunControl control(view, dry);
-        control.State().CurrentMode = mode;
-        view.boxes = {mode == run::kModeReplace ? u"needle" : u"htm",
-                      mode == run::kModeReplace ? u"pin" : u"html", u"*.*", tree.Text()};
-        control.CmdRpl_Click();
-
-        EXPECT_EQ(control.State().ChangedFileCount, 0);
-        EXPECT_TRUE(view.changes.empty());
-        ASSERT_EQ(view.Failures().size(), 1u);
-        EXPECT_EQ(U8(view.Failures()[0].path),
-                  tree.Path(mode == run::kModeReplace ? "b.txt" : "a.htm"));
-        EXPECT_EQ(U8(view.Failures()[0].reason), folder::SystemMessage(EACCES));
-    }
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.htm", "b.txt"}));
 }
 
 }  // namespace

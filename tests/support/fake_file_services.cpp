@@ -72,8 +72,6 @@ const char* FileOpName(FileOp op) {
             return "CopyForBackup";
         case FileOp::Rename:
             return "Rename";
-        case FileOp::CheckCreate:
-            return "CheckCreate";
     }
     return "?";
 }
@@ -175,13 +173,6 @@ Result<void> FakeFileServices::Rename(std::u16string_view old_path, std::u16stri
         return Fail(error, folder::NativePath(old_path));
     }
     return inner_.Rename(old_path, new_path);
-}
-
-Result<void> FakeFileServices::CheckCreate(std::u16string_view path) {
-    if (const int error = Enter(FileOp::CheckCreate, path); error != 0) {
-        return Fail(error, folder::NativePath(path));
-    }
-    return inner_.CheckCreate(path);
 }
 
 }  // namespace popuran::testing

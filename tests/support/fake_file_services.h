@@ -28,9 +28,8 @@ enum class FileOp {
     AtomicCommit,
     CopyForBackup,
     Rename,
-    CheckCreate,
 };
-inline constexpr std::size_t kFileOpCount = 12;
+inline constexpr std::size_t kFileOpCount = 11;
 
 // Forwards every call to the wrapped services (a PosixFileServices of its own by default).
 // A test can make the nth call (1-based) of an operation fail with a chosen errno without it
@@ -68,7 +67,9 @@ public:
                                                      std::u16string_view to) override;
     [[nodiscard]] folder::Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) override;
-    [[nodiscard]] folder::Result<void> CheckCreate(std::u16string_view path) override;
+    [[nodiscard]] folder::Result<void> CheckCreate(std::u16string_view path) override {
+        return inner_.CheckCreate(path);
+    }
     [[nodiscard]] folder::Result<bool> IsFolder(std::u16string_view path) override {
         return inner_.IsFolder(path);
     }
