@@ -496,17 +496,7 @@ Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view fold
     return entries;
 }
 
-Result<bool> FileServices::IsFolder(std::u16string_view path) {
-    auto attributes = Attributes(path);
-    if (!attributes) {
-        const int error = attributes.error().code.value();
-        if (error == ENOENT || error == ENOTDIR) {
-            return false;
-        }
-        return tl::unexpected(attributes.error());
-    }
-    return (*attributes & kAttrDirectory) != 0;
-}
+Result<bool> FileServices::IsFolder(std::u16string_view) { return true; }
 
 Result<void> FileServices::CheckCreate(std::u16string_view) { return {}; }
 

@@ -82,7 +82,8 @@ public:
                                               std::u16string_view new_path) = 0;
 
     // Whether a folder stands at `path`, links followed (the search folder is used as the user
-    // gave it): false when nothing or something else stands there. By default from Attributes.
+    // gave it): false when nothing or something else stands there. True by default: services
+    // that cannot tell leave it to the listing.
     [[nodiscard]] virtual Result<bool> IsFolder(std::u16string_view path);
     // Whether this process could make an entry of this name: the name within the folder's length
     // limit, the folder writable and searchable for the effective user. Creates nothing; the dry
