@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 packages=(cmake g++ make pkg-config qt6-base-dev libicu-dev libgtest-dev libgmock-dev
           libexpected-dev libxxhash-dev libmagic-dev clang-format fonts-noto-cjk clang
           libclang-rt-14-dev qt6-translations-l10n dpkg-dev file lintian appstream
-          desktop-file-utils man-db)
+          desktop-file-utils man-db dosfstools fusefat)
 
 install_missing() {
     local missing=()

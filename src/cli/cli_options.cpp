@@ -21,7 +21,7 @@ const char kUsage[] =
     "  --folder DIR      the folder to search\n"
     "  --subfolders      search every folder below it too\n"
     "  --ignore-case     letter case does not matter (mode 0)\n"
-    "  --dry-run         change nothing; list what a run would change\n"
+    "  --dry-run         change nothing; list what a run would change or fail to change\n"
     "  --diff            show each changed file as a unified diff, in UTF-8 (not with --json)\n"
     "  --verbose         list every change as it is made\n"
     "  --json            print one JSON object instead of the summary\n"
@@ -30,8 +30,10 @@ const char kUsage[] =
     "                    contents and names back, unless they changed again since\n"
     "  --history         list the runs that can be undone, newest first\n"
     "\n"
-    "Exit status: 0 done, 130 stopped (Ctrl-C), 2 inputs refused or wrong command line,\n"
-    "1 unexpected failure.\n";
+    "Files that could not be changed are listed on standard error as PATH: reason (with\n"
+    "--json also as \"failed\"); the run still counts as done.\n"
+    "Exit status: 0 done, 130 stopped (Ctrl-C), 2 inputs refused (a search folder that is\n"
+    "not there among them) or wrong command line, 1 unexpected failure.\n";
 
 namespace {
 

@@ -48,7 +48,8 @@ std::string JsonString(std::u16string_view text) {
 }
 
 void WriteRunJson(std::ostream& out, const Options& options, const run::RunControl& control,
-                  const std::vector<run::Change>& changes, bool stopped) {
+                  const std::vector<run::Change>& changes,
+                  const std::vector<run::FailedFile>& failures, bool stopped) {
     const auto& state = control.State();
     out << "{\"mode\":" << int{options.mode} << ",\"searched\":" << control.Total()
         << ",\"changed\":" << state.ChangedFileCount;
@@ -56,6 +57,12 @@ void WriteRunJson(std::ostream& out, const Options& options, const run::RunContr
         out << ",\"replaced\":" << state.ReplacedStringCount;
     }
     out << ",\"stopped\":" << (stopped ? "true" : "false");
+    out << ",\"failed_count\":" << failures.size() << ",\"failed\":[";
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        out << (i == 0 ? "" : ",") << "{\"path\":" << JsonString(failures[i].path)
+            << ",\"error\":" << JsonString(failures[i].reason) << "}";
+    }
+    out << "]";
     if (options.verbose || options.dry_run) {
         out << ",\"changes\":[";
         bool first = true;

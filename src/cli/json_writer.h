@@ -18,9 +18,11 @@ namespace popuran::cli {
 // names that are not UTF-8) are written as \uXXXX escapes.
 std::string JsonString(std::u16string_view text);
 
-// Writes the run's counts, and its changes with --verbose or --dry-run, as one line.
+// Writes the run's counts, its failures, and its changes with --verbose or --dry-run, as one
+// line.
 void WriteRunJson(std::ostream& out, const Options& options, const run::RunControl& control,
-                  const std::vector<run::Change>& changes, bool stopped);
+                  const std::vector<run::Change>& changes,
+                  const std::vector<run::FailedFile>& failures, bool stopped);
 
 // The result of --undo: {"run":ID,"restored":N,"left_count":M,"left":[{"path":P,"reason":R}]}.
 void WriteUndoJson(std::ostream& out, const run::UndoResult& result);

@@ -124,7 +124,7 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
         }
         const bool stopped = outcome == run::RunControl::Outcome::Stopped;
         if (options.json) {
-            WriteRunJson(out, options, control, view.Changes(), stopped);
+            WriteRunJson(out, options, control, view.Changes(), view.Failures(), stopped);
         }
         out.flush();
         return stopped ? kExitStopped : kExitDone;

@@ -111,6 +111,11 @@ void TerminalView::ReportChange(const run::Change& change) {
     out_.flush();
 }
 
+void TerminalView::FileFailed(const run::FailedFile& failure) {
+    ClearProgress();
+    err_ << Bytes(failure.path) << ": " << Bytes(failure.reason) << '\n' << std::flush;
+}
+
 void TerminalView::YieldToEvents() {
     // The first interrupt is a click on Stop; the run stops at its next safe point.
     if (interrupts_ != nullptr && *interrupts_ > 0 && control_ != nullptr &&

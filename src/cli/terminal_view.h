@@ -43,6 +43,8 @@ public:
 
 protected:
     void YieldToEvents() override;
+    // "PATH: reason" on the error stream, one line per file.
+    void FileFailed(const run::FailedFile& failure) override;
 
 private:
     void ClearProgress();

@@ -34,7 +34,9 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
     const std::u16string folder = FolderOf(pattern_path);
     auto entries = work.files.List(pattern_path);
     if (!entries) {
-        work.view.ShowMessage(Utf8ToText(entries.error().Describe()));
+        if (work.unlisted.insert(folder).second) {
+            work.view.ShowMessage(Utf8ToText(entries.error().Describe()));
+        }
         return 0;
     }
     std::int32_t count = 0;

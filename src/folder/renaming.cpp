@@ -1,10 +1,13 @@
 #include "folder/renaming.h"
 
+#include <cerrno>
 #include <exception>
+#include <new>
 #include <string>
 
 #include "filetype/extension_by_content.h"
 #include "folder/progress_marker.h"
+#include "folder/report_failure.h"
 #include "folder/services/path_helpers.h"
 #include "folder/services/text_search.h"
 
@@ -38,14 +41,17 @@ void CountedRename(Work& work, std::u16string_view path, const std::u16string& n
         return;
     }
     work.state.ChangedFileCount += 1;
-    bool renamed = false;
+    Result<void> renamed;
     try {
-        renamed = work.files.Rename(path, new_path).has_value();
+        renamed = work.files.Rename(path, new_path);
+    } catch (const std::bad_alloc&) {
+        renamed = Fail(ENOMEM, NativePath(path));
     } catch (const std::exception&) {
-        renamed = false;
+        renamed = Fail(EIO, NativePath(path));
     }
     if (!renamed) {
         work.state.ChangedFileCount -= 1;
+        ReportFailure(work, path, renamed.error());
         return;
     }
     work.view.ReportChange(run::Change{std::u16string(path), new_path, 0});
@@ -69,7 +75,14 @@ bool SelectedBySearchText(std::u16string_view search_text, std::u16string_view p
 // in the extension they call for.
 void RenameByContent(Work& work, std::u16string_view path) {
     const Result<std::u16string> ext = filetype::ExtensionByContent(work.files, path, &work.types);
-    if (!ext || ext->empty() || EndsWithIgnoringCase(path, *ext)) {
+    if (!ext) {
+        // ERANGE: the file is too short to tell, which is no fault of the system.
+        if (ext.error().code.value() != ERANGE) {
+            ReportFailure(work, path, ext.error());
+        }
+        return;
+    }
+    if (ext->empty() || EndsWithIgnoringCase(path, *ext)) {
         return;
     }
     CountedRename(work, path, StemOf(path) + *ext);

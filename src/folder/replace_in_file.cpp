@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "folder/progress_marker.h"
 #include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
+#include "folder/report_failure.h"
 #include "folder/services/cp932.h"
 #include "folder/services/text_search.h"
 #include "folder/text_endings.h"
@@ -61,6 +65,8 @@ public:
         : buffer_(buffer), input_(std::move(input)) {}
 
     std::string_view Bytes() const { return {buffer_.bytes.get(), size_}; }
+    // Why the last Fill failed.
+    const std::optional<Failure>& Error() const { return error_; }
     // True once the window reaches the end of the file.
     bool AtEnd() const { return at_end_; }
     // The open file, handed over; the window reads no more.
@@ -70,11 +76,12 @@ public:
         std::memmove(buffer_.bytes.get(), buffer_.bytes.get() + n, size_ - n);
         size_ -= n;
     }
-    // Reads until the window is full or the file ends.
+    // Reads until the window is full or the file ends. On failure, Error() says why.
     [[nodiscard]] bool Fill() {
         while (size_ < buffer_.size && !at_end_) {
             auto got = input_->Read(buffer_.bytes.get() + size_, buffer_.size - size_);
             if (!got) {
+                error_ = got.error();
                 return false;
             }
             if (*got == 0) {
@@ -90,16 +97,20 @@ private:
     std::unique_ptr<InputFile> input_;
     std::size_t size_ = 0;
     bool at_end_ = false;
+    std::optional<Failure> error_;
 };
 
-// Opens the file and reads its first window.
-std::unique_ptr<Window> OpenWindow(Work& work, std::u16string_view path, WindowMemory& buffer) {
+// Opens the file and reads its first window; on failure says why in `failure`.
+std::unique_ptr<Window> OpenWindow(Work& work, std::u16string_view path, WindowMemory& buffer,
+                                   std::optional<Failure>& failure) {
     auto input = work.files.OpenInput(path);
     if (!input) {
+        failure = input.error();
         return nullptr;
     }
     auto window = std::make_unique<Window>(buffer, std::move(*input));
     if (!window->Fill()) {
+        failure = window->Error();
         return nullptr;
     }
     return window;
@@ -169,13 +180,14 @@ struct WriteSink {
     std::int32_t step = 0;
     bool stopped = false;
     bool failed = false;
+    std::optional<Failure> failure{};
 
     bool Put(std::string_view bytes) {
         if (pending.size() + bytes.size() > kOutputBytes && !Flush()) {
             return false;
         }
         if (bytes.size() >= kOutputBytes) {
-            failed = !out.Write(bytes);
+            Wrote(out.Write(bytes));
             return !failed;
         }
         pending.append(bytes);
@@ -183,10 +195,16 @@ struct WriteSink {
     }
     bool Flush() {
         if (!pending.empty()) {
-            failed = !out.Write(pending);
+            Wrote(out.Write(pending));
             pending.clear();
         }
         return !failed;
+    }
+    void Wrote(const Result<void>& result) {
+        if (!result) {
+            failed = true;
+            failure = result.error();
+        }
     }
     bool Literal(std::string_view bytes) { return Put(bytes); }
     bool Match() {
@@ -252,8 +270,8 @@ WindowMemory& WindowBuffer(std::size_t max_match_bytes) {
 
 // Done: the file was rewritten, or had nothing to rewrite; Stopped: a stop request came first
 // and the file is as it was; Failed: a read, the backup or the write-back failed and the file is
-// as it was.
-Outcome Replace(Work& work, std::u16string_view path) {
+// as it was (`failure` then says why).
+Outcome Replace(Work& work, std::u16string_view path, std::optional<Failure>& failure) {
     auto& state = work.state;
     const TextKind kind = TextKindByName(path);
     if (kind == TextKind::kBinary) {
@@ -261,7 +279,7 @@ Outcome Replace(Work& work, std::u16string_view path) {
     }
     const SearchPattern& pattern = PatternFor(state.SearchText, state.CaseSensitive != 0);
     WindowMemory& buffer = WindowBuffer(pattern.MaxMatchBytes());
-    auto window = OpenWindow(work, path, buffer);
+    auto window = OpenWindow(work, path, buffer, failure);
     if (!window) {
         return Outcome::kFailed;
     }
@@ -276,10 +294,11 @@ Outcome Replace(Work& work, std::u16string_view path) {
             case Content::kNotText:
                 return Outcome::kDone;
             case Content::kFailed:
+                failure = window->Error();
                 return Outcome::kFailed;
         }
         if (!whole) {
-            window = OpenWindow(work, path, buffer);
+            window = OpenWindow(work, path, buffer, failure);
             if (!window) {
                 return Outcome::kFailed;
             }
@@ -301,12 +320,13 @@ Outcome Replace(Work& work, std::u16string_view path) {
             return Outcome::kStopped;
         }
         if (outcome == Outcome::kFailed) {
+            failure = window->Error();
             return Outcome::kFailed;
         }
         if (!probe.found) {
             return state.StopRequested != 0 ? Outcome::kStopped : Outcome::kDone;
         }
-        window = OpenWindow(work, path, buffer);
+        window = OpenWindow(work, path, buffer, failure);
         if (!window) {
             return Outcome::kFailed;
         }
@@ -316,6 +336,7 @@ Outcome Replace(Work& work, std::u16string_view path) {
     // failure on the way leaves the original as it was.
     auto output = work.files.BeginReplace(path);
     if (!output) {
+        failure = output.error();
         return Outcome::kFailed;
     }
     const std::string replacement = Cp932Encode(state.ReplaceText);
@@ -325,6 +346,7 @@ Outcome Replace(Work& work, std::u16string_view path) {
         return Outcome::kStopped;
     }
     if (outcome != Outcome::kDone || sink.failed) {
+        failure = sink.failed ? sink.failure : window->Error();
         return Outcome::kFailed;
     }
     if (sink.replaced > 0) {
@@ -334,6 +356,7 @@ Outcome Replace(Work& work, std::u16string_view path) {
         return Outcome::kStopped;
     }
     if (sink.replaced == 0 || !sink.Flush()) {
+        failure = sink.failure;
         return Outcome::kFailed;
     }
     const std::int32_t replaced = SaturatedSum(0, sink.replaced);
@@ -341,9 +364,14 @@ Outcome Replace(Work& work, std::u16string_view path) {
     state.ChangedFileCount = SaturatedSum(state.ChangedFileCount, 1);
     // The backup is made before the new contents are put in place, and without a backup
     // nothing is changed; a file that ends up unchanged is not counted.
-    if (!work.files.CopyForBackup(path, std::u16string(path) + u".BAK") || !(*output)->Commit()) {
+    auto kept = work.files.CopyForBackup(path, std::u16string(path) + u".BAK");
+    if (kept) {
+        kept = (*output)->Commit();
+    }
+    if (!kept) {
         state.ReplacedStringCount -= replaced;
         state.ChangedFileCount -= 1;
+        failure = kept.error();
         return Outcome::kFailed;
     }
     if (work.files.ConcurrentReads()) {
@@ -357,13 +385,19 @@ Outcome Replace(Work& work, std::u16string_view path) {
 
 bool ReplaceInFile(Work& work, std::u16string_view path) {
     bool stopped = false;
+    std::optional<Failure> failure;
     try {
-        stopped = Replace(work, path) == Outcome::kStopped;
-    } catch (const std::exception&) {
+        stopped = Replace(work, path, failure) == Outcome::kStopped;
+    } catch (const std::bad_alloc&) {
         // Out of memory on a huge file, say: the file is left as it was.
-        stopped = false;
+        failure = Failure::FromErrno(ENOMEM, NativePath(path));
+    } catch (const std::exception&) {
+        failure = Failure::FromErrno(EIO, NativePath(path));
     }
     work.state.WorkText.clear();
+    if (failure) {
+        ReportFailure(work, path, *failure);
+    }
     return stopped;
 }
 

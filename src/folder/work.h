@@ -2,6 +2,9 @@
 // type database).
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "filetype/magic_database.h"
 #include "folder/services/file_services.h"
 #include "run/state/run_state.h"
@@ -15,6 +18,9 @@ struct Work {
     FileServices& files;
     // Names the types that the built-in rules do not know; opened only if mode 1 asks it.
     filetype::MagicDatabase types{};
+    // Folders whose listing failed and was reported in this run: the file listing and the
+    // folder collection list the same folders, and a user is told once.
+    std::set<std::u16string> unlisted{};
 };
 
 }  // namespace popuran::folder

@@ -17,7 +17,9 @@ bool AppendBlock(folder::Work& work, const std::u16string& folder_path) {
     const std::u16string parent = folder::FolderOf(folder_path);
     auto entries = work.files.ListFolders(parent);
     if (!entries) {
-        work.view.ShowMessage(folder::Utf8ToText(entries.error().Describe()));
+        if (work.unlisted.insert(parent).second) {
+            work.view.ShowMessage(folder::Utf8ToText(entries.error().Describe()));
+        }
         return false;
     }
     auto& state = work.state;

@@ -1,5 +1,7 @@
 #include "run/run_control.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -25,7 +27,10 @@ std::u16string PatternWithExtension(const std::u16string& pattern,
     return pattern + u"." + extension;
 }
 
-std::u16string Summary(RunMode mode, std::int32_t total, const RunState& state) {
+constexpr char16_t kFolderNotFound[] = u"検索する場所が見つかりません。";
+
+std::u16string Summary(RunMode mode, std::int32_t total, const RunState& state,
+                       std::size_t failed) {
     auto number = [](std::int32_t n) { return folder::Utf8ToText(std::to_string(n)); };
     std::u16string text = u"検索したファイルの数 = " + number(total) + u"\r";
     if (mode == kModeReplace) {
@@ -35,6 +40,12 @@ std::u16string Summary(RunMode mode, std::int32_t total, const RunState& state) 
         text += u"置換したファイルの数 = " + number(state.ChangedFileCount);
     } else {
         text += u"変換したファイルの数 = " + number(state.ChangedFileCount);
+    }
+    // Files that could not be changed are said so, or a user reads "0 changed" as "nothing to
+    // do"; the list itself is the front end's to show.
+    if (failed != 0) {
+        text += u"\r処理できなかったファイルの数 = " +
+                number(static_cast<std::int32_t>(std::min<std::size_t>(failed, INT32_MAX)));
     }
     return text;
 }
@@ -59,10 +70,29 @@ void RunControl::Abandon() {
     RequestStop();
 }
 
+std::u16string RunControl::SearchFolder() const {
+    std::u16string folder_path = folder::TrimTrailingBlanks(view_.BoxText(kFolderBox));
+    if (folder_path.empty() || folder_path.back() != folder::kSeparator) {
+        folder_path += folder::kSeparator;
+    }
+    return folder_path;
+}
+
+bool RunControl::SearchFolderFound() {
+    // A folder that cannot even be looked at is left to the listing, which says why.
+    const auto found = files_.IsFolder(SearchFolder());
+    if (!found || *found) {
+        return true;
+    }
+    view_.ShowMessage(kFolderNotFound);
+    view_.FocusBox(kFolderBox);
+    return false;
+}
+
 void RunControl::Start() {
     RunState& s = state_;
     const RunMode mode = s.CurrentMode;
-    if (!ValidateInputs(view_, mode)) {
+    if (!ValidateInputs(view_, mode) || !SearchFolderFound()) {
         outcome_ = Outcome::Refused;
         return;
     }
@@ -84,12 +114,10 @@ void RunControl::Start() {
     s.StopRequested = 0;
     s.ProgressTicks = 0;
     abandoned_ = false;
+    view_.ClearFailures();
     view_.RecordHistory();
 
-    std::u16string folder_path = folder::TrimTrailingBlanks(view_.BoxText(kFolderBox));
-    if (folder_path.empty() || folder_path.back() != folder::kSeparator) {
-        folder_path += folder::kSeparator;
-    }
+    const std::u16string folder_path = SearchFolder();
     std::u16string pattern = folder::TrimTrailingBlanks(view_.BoxText(kPatternBox));
     if (!pattern.empty() && pattern.front() == u'.') {
         pattern.erase(0, 1);
@@ -132,7 +160,7 @@ void RunControl::Start() {
     view_.SetCaption(Caption::LblPath, u"");
     view_.SetCaption(Caption::Window, ModeNames[mode]);
     if (!abandoned_) {
-        view_.ShowSummary(Summary(mode, total, s));
+        view_.ShowSummary(Summary(mode, total, s, view_.Failures().size()));
     }
     view_.SetCaption(Caption::LblStat, kAboutCaption);
     view_.SetCaption(Caption::CmdRpl, kStartCaption);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "folder/services/file_services.h"
 #include "folder/services/journal.h"
@@ -38,6 +39,10 @@ public:
 
 private:
     void Start();
+    // The search folder as the run uses it: box 3 without trailing blanks, ending in '/'.
+    std::u16string SearchFolder() const;
+    // Refuses (message, focus on box 3) a search folder that does not exist or is no folder.
+    bool SearchFolderFound();
 
     RunView& view_;
     folder::FileServices& files_;

@@ -679,10 +679,26 @@ void FrmMain::ShowMessage(std::u16string_view text) {
 
 void FrmMain::ShowSummary(std::u16string_view text) {
     if (active_ == &preview_run_) {
+        // A preview lists the changes that would fail too, marked with the reason.
         preview_totals_ = text;
+        for (const run::FailedFile& failure : Failures()) {
+            PreviewRow row;
+            row.path = Q(failure.path);
+            row.failure = Q(failure.reason);
+            preview_rows_.push_back(std::move(row));
+        }
         return;
     }
-    ShowMessage(text);
+    if (closing_) {
+        return;
+    }
+    // The files that could not be changed, one "path: reason" a line, behind the box's details
+    // button: the summary itself stays short however many there are.
+    QString details;
+    for (const run::FailedFile& failure : Failures()) {
+        details += Q(failure.path) + QStringLiteral(": ") + Q(failure.reason) + QLatin1Char('\n');
+    }
+    ModMain::ShowMessage(Q(text), this, details);
 }
 
 void FrmMain::ReportChange(const run::Change& change) {

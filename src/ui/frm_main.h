@@ -56,6 +56,7 @@ public:
     void SetCaption(run::Caption which, std::u16string_view text) override;
     void EnableStartButton(bool enabled) override;
     void ShowMessage(std::u16string_view text) override;
+    // The summary, with the files that could not be changed in the box's details area.
     void ShowSummary(std::u16string_view text) override;
     void FocusBox(int box) override;
     void ReportChange(const run::Change& change) override;

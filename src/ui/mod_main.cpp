@@ -18,7 +18,7 @@ namespace popuran::ui::ModMain {
 
 namespace {
 
-void ShowMessageBox(QWidget* owner, const QString& text) {
+void ShowMessageBox(QWidget* owner, const QString& text, const QString& details) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -26,6 +26,9 @@ void ShowMessageBox(QWidget* owner, const QString& text) {
                     owner);
     // A file name such as "<b>.txt" in a failure description must show as written.
     box.setTextFormat(Qt::PlainText);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
     box.exec();
 }
 
@@ -41,12 +44,12 @@ MessageRoutine& Routine() {
 
 }  // namespace
 
-void ShowMessage(const QString& text, QWidget* owner) {
+void ShowMessage(const QString& text, QWidget* owner, const QString& details) {
     const MessageRoutine& routine = Routine();
     if (routine) {
-        routine(owner, text);
+        routine(owner, text, details);
     } else {
-        ShowMessageBox(owner, text);
+        ShowMessageBox(owner, text, details);
     }
 }
 

@@ -16,11 +16,13 @@ namespace ModMain {
 
 // Shows `text` in a modal box titled "ぽぷらん" with one OK button and no icon; returns when the
 // user has closed it. Carriage returns start new lines. The text is never read as markup.
-void ShowMessage(const QString& text, QWidget* owner = nullptr);
+// Non-empty `details` go in the box's details area, shown on request.
+void ShowMessage(const QString& text, QWidget* owner = nullptr, const QString& details = {});
 
 // What ShowMessage does. Tests put a capturing routine in place so that nothing blocks on a
 // modal box. Returns the routine that was in place; an empty routine restores the message box.
-using MessageRoutine = std::function<void(QWidget* owner, const QString& text)>;
+using MessageRoutine =
+    std::function<void(QWidget* owner, const QString& text, const QString& details)>;
 MessageRoutine SetMessageRoutine(MessageRoutine routine);
 
 // Asks a yes/no question in a modal box titled "ぽぷらん"; true for yes. Tests put a routine in

@@ -58,11 +58,15 @@ TEST_F(CliTest, ExitStatusesAndMessagesOfCommandLinesThatRunNoWork) {
          2,
          "",
          "検索する場所を指定して下さい。\n"},
-        // A file in place of the folder lists nothing and says nothing.
+        // A folder that is not there (a typo) or a file in its place is refused.
         {{"--mode", "upper", "--pattern", "*", "--folder", tree.Path("a.txt") + "/"},
-         0,
-         "検索したファイルの数 = 0\n変換したファイルの数 = 0\n",
-         ""},
+         2,
+         "",
+         "検索する場所が見つかりません。\n"},
+        {{"--mode", "ext", "--search", "a", "--replace", "b", "--folder", tree.Path("no/such")},
+         2,
+         "",
+         "検索する場所が見つかりません。\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -97,6 +101,7 @@ TEST_F(CliTest, LowerCaseRunPlainAndJson) {
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out,
               "{\"mode\":2,\"searched\":3,\"changed\":2,\"stopped\":false,"
+              "\"failed_count\":0,\"failed\":[],"
               "\"changes\":[{\"from\":\"" +
                   tree.Path("README.TXT") + "\",\"to\":\"" + tree.Path("readme.txt") +
                   "\"},{\"from\":\"" + tree.Path("sub/Note.md") + "\",\"to\":\"" +

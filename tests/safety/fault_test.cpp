@@ -1,5 +1,6 @@
 // Injected faults in whole runs: the faulted file is left as it was, the counts tell the truth,
-// nothing is said about it, and the run goes on with the next file.
+// it is listed with the system's reason among the files that could not be changed, and the run
+// goes on with the next file.
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "folder/services/failure.h"
 #include "run/run_control.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
@@ -27,6 +29,7 @@ struct Outcome {
     run::RunState state;
     std::vector<std::u16string> messages;
     std::vector<std::string> log;
+    std::vector<run::FailedFile> failures;
 };
 
 // A whole run from a fake window over the files of `tree`; `arrange` sets up the faults.
@@ -43,7 +46,7 @@ Outcome RunOnce(run::RunMode mode, const std::u16string& search, const std::u16s
     view.boxes = {search, replace, u"*", tree.Text()};
     view.chk_sub = subfolders;
     control.CmdRpl_Click();
-    return Outcome{control.State(), view.messages, files.Log()};
+    return Outcome{control.State(), view.messages, files.Log(), view.Failures()};
 }
 
 // The number (1-based) of the call of `op` on a path ending in `name` in an undisturbed run over
@@ -88,7 +91,8 @@ struct FaultCase {
     FileOp op;
     int error;  // injected errno, or 0 to let the call through after `act`
     Act act;
-    const char* result;  // what the program does, for the table
+    const char* result;    // what the program does, for the table
+    bool reported = true;  // b is listed among the files that could not be changed
 };
 
 void RunFaultCase(const FaultCase& c) {
@@ -155,14 +159,23 @@ void RunFaultCase(const FaultCase& c) {
     });
 
     EXPECT_EQ(out.state.ChangedFileCount, 2);
-    // Per-file failures are silent: the summary is the only message.
+    // The summary is the only message; it counts b among the files that could not be changed,
+    // except where b is gone, which leaves nothing to change.
     const char* const summaries[] = {
         "検索したファイルの数 = 3\r置換したファイルの数 = 2\r置換した文字列の数 = 2",
         "検索したファイルの数 = 3\r置換したファイルの数 = 2",
         "検索したファイルの数 = 3\r変換したファイルの数 = 2",
     };
     ASSERT_EQ(out.messages.size(), 1u);
-    EXPECT_EQ(U8(out.messages[0]), summaries[c.mode]);
+    EXPECT_EQ(U8(out.messages[0]), std::string(summaries[c.mode]) +
+                                       (c.reported ? "\r処理できなかったファイルの数 = 1" : ""));
+    ASSERT_EQ(out.failures.size(), c.reported ? 1u : 0u);
+    if (c.reported) {
+        EXPECT_EQ(U8(out.failures[0].path), b_path);
+        const int error = c.error != 0 ? c.error : c.act == Act::kTakeNewName ? EEXIST : EISDIR;
+        EXPECT_EQ(U8(out.failures[0].reason).rfind(folder::SystemMessage(error), 0), 0u)
+            << U8(out.failures[0].reason);
+    }
     // No temporary is left either: the tree is exactly the expected one.
     const auto differences = Differences(expected, SnapshotTree(tree.Root()));
     EXPECT_EQ(differences, std::vector<std::string>{});
@@ -186,9 +199,9 @@ TEST(Faults, ReplaceLeavesTheFaultedFileAndGoesOn) {
         {0, "interrupted call (EINTR) reaching the work", FileOp::AtomicWrite, EINTR, Act::kNone,
          "taken as a failed step: file untouched, counts taken back"},
         {0, "file vanishes between listing and reading", FileOp::OpenInput, 0, Act::kVanish,
-         "skipped silently; nothing recreated"},
+         "skipped silently; nothing recreated", false},
         {0, "file vanishes before the backup", FileOp::CopyForBackup, 0, Act::kVanish,
-         "no backup, no write-back, temporary removed; nothing recreated"},
+         "no backup, no write-back, temporary removed; nothing recreated", false},
         {0, "file becomes a folder between listing and reading", FileOp::OpenInput, 0,
          Act::kBecomeFolder, "skipped; folder untouched"},
         {0, "file becomes a folder before the write-back", FileOp::AtomicCommit, 0,
@@ -206,17 +219,17 @@ TEST(Faults, RenamesLeaveTheFaultedFileAndGoOn) {
         {1, "permission denied (EACCES) renaming", FileOp::Rename, EACCES, Act::kNone,
          "keeps its name, not counted, run goes on"},
         {1, "file vanishes before the rename", FileOp::Rename, 0, Act::kVanish,
-         "rename fails, not counted; nothing created"},
+         "rename fails, not counted; nothing created", false},
         {1, "new name taken just before the rename", FileOp::Rename, 0, Act::kTakeNewName,
          "rename refused (EEXIST): both files intact, not counted"},
         {1, "permission denied (EACCES) reading the contents", FileOp::ReadHead, EACCES, Act::kNone,
          "type unknown: not renamed, not counted"},
         {1, "file vanishes before its contents are read", FileOp::ReadHead, 0, Act::kVanish,
-         "not renamed, not counted"},
+         "not renamed, not counted", false},
         {2, "permission denied (EACCES) renaming", FileOp::Rename, EACCES, Act::kNone,
          "keeps its name, not counted (a failed rename is taken back)"},
         {2, "file vanishes before the rename", FileOp::Rename, 0, Act::kVanish,
-         "rename fails, not counted"},
+         "rename fails, not counted", false},
         {2, "new name taken just before the rename", FileOp::Rename, 0, Act::kTakeNewName,
          "rename refused (EEXIST): both files intact, not counted"},
     };

@@ -67,6 +67,12 @@ public:
                                                      std::u16string_view to) override;
     [[nodiscard]] folder::Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) override;
+    [[nodiscard]] folder::Result<void> CheckCreate(std::u16string_view path) override {
+        return inner_.CheckCreate(path);
+    }
+    [[nodiscard]] folder::Result<bool> IsFolder(std::u16string_view path) override {
+        return inner_.IsFolder(path);
+    }
 
     // Counts the call, runs its action and returns the injected errno or 0. Used by the
     // outputs handed out by BeginReplace.

@@ -37,16 +37,19 @@ inline QApplication& App() {
 class CapturedMessages {
 public:
     CapturedMessages() {
-        previous_ = ui::ModMain::SetMessageRoutine([this](QWidget*, const QString& text) {
-            texts.push_back(text);
-            if (on_message) {
-                on_message(text);
-            }
-        });
+        previous_ = ui::ModMain::SetMessageRoutine(
+            [this](QWidget*, const QString& text, const QString& detail) {
+                texts.push_back(text);
+                details.push_back(detail);
+                if (on_message) {
+                    on_message(text);
+                }
+            });
     }
     ~CapturedMessages() { ui::ModMain::SetMessageRoutine(std::move(previous_)); }
 
     std::vector<QString> texts;
+    std::vector<QString> details;  // the details area of each message, empty when it has none
     std::function<void(const QString&)> on_message;
 
 private:

@@ -80,13 +80,24 @@ Result<std::unique_ptr<AtomicOutput>> DryRunFileServices::BeginReplace(std::u16s
     if (!attributes) {
         return tl::unexpected(attributes.error());
     }
+    // The new contents would go to a temporary file beside it.
+    if (auto creatable = real_.CheckCreate(*real); !creatable) {
+        return tl::unexpected(creatable.error());
+    }
     return std::unique_ptr<AtomicOutput>(std::make_unique<DiscardingOutput>());
 }
 
-Result<void> DryRunFileServices::CopyForBackup(std::u16string_view from, std::u16string_view) {
+Result<void> DryRunFileServices::CopyForBackup(std::u16string_view from, std::u16string_view to) {
     auto real = Resolve(from);
     if (!real) {
         return tl::unexpected(real.error());
+    }
+    if (auto creatable = real_.CheckCreate(to); !creatable) {
+        return tl::unexpected(creatable.error());
+    }
+    // A folder at the backup's name cannot be replaced by a file.
+    if (auto attributes = real_.Attributes(to); attributes && (*attributes & kAttrDirectory)) {
+        return Fail(EISDIR, NativePath(to));
     }
     return {};
 }
@@ -95,7 +106,7 @@ Result<void> DryRunFileServices::Rename(std::u16string_view old_path,
                                         std::u16string_view new_path) {
     const std::u16string name = FileNameOf(new_path);
     if (FolderOf(old_path) != FolderOf(new_path) || name.empty() || name == u"." || name == u"..") {
-        return Fail(EINVAL, NativePath(new_path));
+        return Fail(EINVAL, NativePath(old_path));
     }
     auto source = Resolve(old_path);
     if (!source) {
@@ -113,6 +124,11 @@ Result<void> DryRunFileServices::Rename(std::u16string_view old_path,
                 return Fail(EEXIST, NativePath(new_path));
             }
         }
+    }
+    // Refused as the real rename would be: a name over the length limit, a folder that this
+    // user may not write.
+    if (auto creatable = real_.CheckCreate(new_path); !creatable) {
+        return Fail(creatable.error().code.value(), NativePath(old_path));
     }
     moved_in_.erase(std::u16string(old_path));
     if (*source == old_path) {

@@ -12,8 +12,9 @@ namespace popuran::folder {
 // Reads go to the real file system; writes, backups and renames are only remembered. Renames are
 // kept in memory so that later questions (does this name exist? what is this file's length?)
 // are answered as after a real run: a dry run then predicts the real one, also where an earlier
-// rename takes or frees a name. Listings are passed through: a run lists each folder before it
-// renames anything in it.
+// rename takes or frees a name. Writes, backups and renames are refused where the real calls
+// would be: names over the length limit, folders this user may not write. Listings are passed
+// through: a run lists each folder before it renames anything in it.
 class DryRunFileServices final : public FileServices {
 public:
     explicit DryRunFileServices(FileServices& real) : real_(real) {}
@@ -21,6 +22,12 @@ public:
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
     [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
         return real_.ListFolders(folder);
+    }
+    [[nodiscard]] Result<bool> IsFolder(std::u16string_view path) override {
+        return real_.IsFolder(path);
+    }
+    [[nodiscard]] Result<void> CheckCreate(std::u16string_view path) override {
+        return real_.CheckCreate(path);
     }
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
     [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;

@@ -14,6 +14,9 @@ struct Failure {
     std::error_code code;
     std::string context;  // e.g. the path, in the bytes the system was given
 
+    // The system's message for the error, in the user's language where the system has it
+    // (UTF-8).
+    std::string Message() const;
     // "context: system message", or the system message alone when there is no context.
     std::string Describe() const;
 
@@ -21,6 +24,10 @@ struct Failure {
         return Failure{std::error_code(error, std::generic_category()), std::move(context)};
     }
 };
+
+// The system's message for an errno value in the locale that the environment chooses (LANG,
+// LC_MESSAGES, LC_ALL), as UTF-8; untranslated where no translation is installed.
+std::string SystemMessage(int error);
 
 template <typename T>
 using Result = tl::expected<T, Failure>;

@@ -221,6 +221,14 @@ Result<TempFile> CreateTempBeside(const std::string& target) {
     return TempFile{UniqueFd(fd), std::move(templ)};
 }
 
+// True for the answers of a file system that cannot hold permission bits, owners or times (FAT
+// has none of them): keeping them is then given up, and the work goes on. The temporary files
+// whose bits are set here belong to this process, so EPERM from fchmod can only be such a
+// refusal; from fchown it means that the process may not give the file away.
+bool CannotHold(int error) {
+    return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
 // --- Attributes and listing order -------------------------------------------------------------
 
 std::uint32_t AttributesFromStat(const struct stat& st, std::u16string_view name) {
@@ -289,15 +297,16 @@ public:
         const int fd = temp_.fd.Get();
         // Owner first: a change of owner may clear the set-id bits that fchmod then restores.
         if (fchown(fd, original_.st_uid, original_.st_gid) != 0) {
-            if (errno != EPERM) {
+            if (!CannotHold(errno)) {
                 return Abandon(errno);
             }
             // Not allowed to give the file away; keeping the group may still be allowed.
-            if (fchown(fd, static_cast<uid_t>(-1), original_.st_gid) != 0 && errno != EPERM) {
+            if (errno == EPERM && fchown(fd, static_cast<uid_t>(-1), original_.st_gid) != 0 &&
+                !CannotHold(errno)) {
                 return Abandon(errno);
             }
         }
-        if (fchmod(fd, original_.st_mode & 07777) != 0) {
+        if (fchmod(fd, original_.st_mode & 07777) != 0 && !CannotHold(errno)) {
             return Abandon(errno);
         }
         // No fsync: the rename alone makes the switch atomic for every reader and against a
@@ -366,6 +375,29 @@ private:
 
 // --- Renames ----------------------------------------------------------------------------------
 
+// For file systems without RENAME_NOREPLACE and without hard links (FAT): the new name is
+// claimed by creating it exclusively, so that nothing standing there is ever replaced, and the
+// file is then renamed over that empty placeholder, which only this process owns. A kill in
+// between leaves the empty placeholder and the original untouched.
+int RenameOverPlaceholder(const std::string& from, const std::string& to) {
+    int fd = -1;
+    do {
+        fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return errno;
+    }
+    // Closed before the rename: a file system in user space hides a replaced file that is
+    // still open instead of removing it.
+    close(fd);
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        unlink(to.c_str());
+        return error;
+    }
+    return 0;
+}
+
 // Renames without ever replacing an existing entry; returns 0 or the error number.
 int RenameNoReplace(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -377,22 +409,52 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     }
     // Some file systems refuse the flag. A hard link claims the new name only if it is free;
     // a plain rename would silently replace whatever is there, so it is never the fallback.
-    if (link(from.c_str(), to.c_str()) != 0) {
-        return errno == EEXIST ? EEXIST : error;
+    if (link(from.c_str(), to.c_str()) == 0) {
+        if (unlink(from.c_str()) != 0) {
+            const int unlink_error = errno;
+            unlink(to.c_str());
+            return unlink_error;
+        }
+        return 0;
     }
-    if (unlink(from.c_str()) != 0) {
-        const int unlink_error = errno;
-        unlink(to.c_str());
-        return unlink_error;
+    const int link_error = errno;
+    if (link_error != EPERM && link_error != ENOSYS && link_error != ENOTSUP &&
+        link_error != EOPNOTSUPP && link_error != EMLINK) {
+        return link_error;
     }
-    return 0;
+    return RenameOverPlaceholder(from, to);
 }
 
+// True when the folder holds no entry spelled exactly like the last component of `path`,
+// although lstat finds one: the name then reaches another spelling of it, on a file system
+// that ignores letter case.
+bool OnlyAnotherSpelling(const std::string& path) {
+    const NativeSplit split = SplitNative(path);
+    DIR* dir = opendir(split.folder.empty() ? "." : split.folder.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    bool exact = false;
+    while (const dirent* entry = readdir(dir)) {
+        if (split.name == entry->d_name) {
+            exact = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return !exact;
+}
+
+// True when both names reach the same file. Inode numbers tell where the file system has them;
+// some (FAT through FUSE) number each spelling of a name apart, and then the folder itself
+// tells that the new spelling is not an entry of its own.
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {};
     struct stat sb {};
-    return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    if (lstat(a.c_str(), &sa) != 0 || lstat(b.c_str(), &sb) != 0) {
+        return false;
+    }
+    return (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) || OnlyAnotherSpelling(b);
 }
 
 // A name that differs from the old one only where the file system ignores it (letter case)
@@ -437,6 +499,10 @@ Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view fold
 Result<FileIdentity> FileServices::Identity(std::u16string_view path) {
     return Fail(ENOTSUP, NativePath(path));
 }
+
+Result<bool> FileServices::IsFolder(std::u16string_view) { return true; }
+
+Result<void> FileServices::CheckCreate(std::u16string_view) { return {}; }
 
 Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string_view bytes) {
     auto output = BeginReplace(path);
@@ -636,7 +702,13 @@ Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16
         !copied) {
         return fail(copied.error().code.value(), copied.error().context);
     }
-    if (fchmod(temp->fd.Get(), st.st_mode & 07777) != 0) {
+    if (fchmod(temp->fd.Get(), st.st_mode & 07777) != 0 && !CannotHold(errno)) {
+        return fail(errno, target_path);
+    }
+    // The backup says when the text was last written, as a copy with cp -p would; set after
+    // the last write, which would move it.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (futimens(temp->fd.Get(), times) != 0 && !CannotHold(errno)) {
         return fail(errno, target_path);
     }
     if (const int error = temp->fd.CloseChecked(); error != 0) {
@@ -645,6 +717,37 @@ Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16
     // rename replaces a link standing at `to` itself, never the file it points to.
     if (rename(temp->path.c_str(), target_path.c_str()) != 0) {
         return fail(errno, target_path);
+    }
+    return {};
+}
+
+Result<bool> PosixFileServices::IsFolder(std::u16string_view path) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (stat(native.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return false;
+        }
+        return Fail(errno, native);
+    }
+    return S_ISDIR(st.st_mode);
+}
+
+Result<void> PosixFileServices::CheckCreate(std::u16string_view path) {
+    const std::string native = NativePath(path);
+    const NativeSplit split = SplitNative(native);
+    const std::string folder = split.folder.empty() ? std::string(".") : split.folder;
+    errno = 0;
+    const long name_max = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (name_max < 0 && errno != 0) {
+        return Fail(errno, native);
+    }
+    if (name_max > 0 && split.name.size() > static_cast<std::size_t>(name_max)) {
+        return Fail(ENAMETOOLONG, native);
+    }
+    // The effective ids decide, as for the real calls.
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return Fail(errno, native);
     }
     return {};
 }

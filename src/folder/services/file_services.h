@@ -91,6 +91,14 @@ public:
 
     // Which file stands at path, links not followed. Services that cannot tell fail (ENOTSUP).
     [[nodiscard]] virtual Result<FileIdentity> Identity(std::u16string_view path);
+    // Whether a folder stands at `path`, links followed (the search folder is used as the user
+    // gave it): false when nothing or something else stands there. True by default: services
+    // that cannot tell leave it to the listing.
+    [[nodiscard]] virtual Result<bool> IsFolder(std::u16string_view path);
+    // Whether this process could make an entry of this name: the name within the folder's length
+    // limit, the folder writable and searchable for the effective user. Creates nothing; the dry
+    // run asks it so as to refuse what the system would. No check by default.
+    [[nodiscard]] virtual Result<void> CheckCreate(std::u16string_view path);
 
     // True when OpenInput and the reads of its files may also run on a second thread while the
     // first goes on with any call; mode 0 then looks at the next files ahead. False unless a
@@ -119,6 +127,8 @@ public:
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
     [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override;
+    [[nodiscard]] Result<bool> IsFolder(std::u16string_view path) override;
+    [[nodiscard]] Result<void> CheckCreate(std::u16string_view path) override;
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
 
 private:
@@ -166,6 +176,12 @@ public:
     }
     [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override {
         return inner_.Identity(path);
+    }
+    [[nodiscard]] Result<bool> IsFolder(std::u16string_view path) override {
+        return inner_.IsFolder(path);
+    }
+    [[nodiscard]] Result<void> CheckCreate(std::u16string_view path) override {
+        return inner_.CheckCreate(path);
     }
     [[nodiscard]] bool ConcurrentReads() const override { return inner_.ConcurrentReads(); }
 

@@ -1,8 +1,15 @@
 #include "run/state/run_view.h"
 
+#include <utility>
+
 namespace popuran::run {
 
 void RunView::ReportChange(const Change&) {}
+
+void RunView::ReportFailure(FailedFile failure) {
+    failures_.push_back(std::move(failure));
+    FileFailed(failures_.back());
+}
 
 void RunView::Yield() {
     if (yield_interval_.count() > 0) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace popuran::run {
 
@@ -30,6 +31,12 @@ struct Change {
     std::int32_t replaced = 0;  // mode 0: replacements in the file
 };
 
+// A file that the run meant to change and could not, with the system's reason.
+struct FailedFile {
+    std::u16string path;
+    std::u16string reason;
+};
+
 // Implemented by the window (FrmMain), by the terminal front end and by the tests' FakeView.
 // Boxes are Cbobox(0..3): search text, replacement text, file-name pattern, folder.
 class RunView {
@@ -53,6 +60,12 @@ public:
     // Told of every change as it is made; the terminal front end lists them.
     virtual void ReportChange(const Change& change);
 
+    // Records a file that the run meant to change and could not, and tells the front end.
+    void ReportFailure(FailedFile failure);
+    // The files recorded since the last ClearFailures (a Start clears them).
+    const std::vector<FailedFile>& Failures() const { return failures_; }
+    void ClearFailures() { failures_.clear(); }
+
     // Lets pending window events run (a Stop click among them). Calls that come less than
     // YieldInterval() after the previous real one return at once, so tight loops may call it
     // freely.
@@ -63,8 +76,11 @@ public:
 protected:
     // Dispatches pending events; may run a Stop click before it returns.
     virtual void YieldToEvents() = 0;
+    // Told of each failure as ReportFailure records it; the terminal front end prints it.
+    virtual void FileFailed(const FailedFile&) {}
 
 private:
+    std::vector<FailedFile> failures_;
     std::chrono::nanoseconds yield_interval_ = std::chrono::milliseconds(10);
     std::chrono::steady_clock::time_point last_yield_{};
 };
