@@ -200,41 +200,6 @@ TEST(PosixList, NameThatIsNotUtf8IsListedReadAndRenamedWithItsBytes) {
 
 // --- Wildcards --------------------------------------------------------------------------------
 
-TEST(WildcardMatch, MatchesStarsQuestionMarksAndIgnoresCase) {
-    struct Case {
-        std::u16string pattern;
-        std::u16string name;
-        bool match;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"*", u"", true, "star matches nothing"},
-        {u"*", u"a.b.c", true, "star crosses dots"},
-        {u"*.*", u"readme", true, "*.* takes a name without a dot"},
-        {u"*.*", u".profile", true, "dot-name"},
-        {u"a.*", u"a", true, "NAME.* takes NAME"},
-        {u"a.*", u"ab", false, "but not a longer name"},
-        {u"a*.*", u"abc", true, "dot rule with a star before it"},
-        {u"*.txt", u"a.txt.bak", false, "the pattern's end must meet the name's end"},
-        {u"*.TXT", u"a.txt", true, "ASCII case"},
-        {u"\u00C4B*", u"\u00E4bc", true, "Latin-1 case"},
-        {u"\uFF21", u"\uFF41", true, "full-width case"},
-        {u"\u00DF", u"ss", false, "simple folding keeps the length"},
-        {u"?", u"", false, "question mark needs a character"},
-        {u"?", u"ab", false, "exactly one"},
-        {u"??", u"\u3042\u3044", true, "kana are characters"},
-        {u"?", u"\xD83D\xDE00", true, "a surrogate pair is one character"},
-        {u"??", u"\xD83D\xDE00", false, "and not two"},
-        {u"a*c", u"ac", true, "star between literals matches nothing"},
-        {u"a*c", u"abcbd", false, "last literal must end the name"},
-        {u"*ab*ab", u"xabyabab", true, "star has to be widened after a false start"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match);
-    }
-}
-
 TEST(WildcardMatch, ManyStarsOnALongNameFinishWithoutBacktrackingBlowUp) {
     const std::u16string name(5000, u'a');
     EXPECT_FALSE(WildcardMatch(u"*a*a*a*a*a*a*a*a*a*a*b", name));
@@ -508,26 +473,6 @@ TEST(PosixBackup, FailureLeavesTheTargetAsItWasAndNoTemporaryFile) {
     ASSERT_FALSE(onto_folder);
     EXPECT_EQ(onto_folder.error().code.value(), EISDIR);
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"dir.BAK", "f", "f.BAK"}));
-}
-
-// --- Fault injection ----------------------------------------------------------------------------
-
-TEST(FakeFileServices, FailsOnlyTheChosenCallAndCountsEveryCall) {
-    TempTree tree;
-    tree.Create("a", "A");
-    tree.Create("b", "B");
-    testing::FakeFileServices files;
-    files.FailAt(testing::FileOp::ReadAll, 2, EIO);
-    files.BeforeCall(testing::FileOp::ReadAll, 3, [&] { tree.Create("a", "changed"); });
-    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "A");
-    const auto failed = files.ReadAll(tree.Text("b"));
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().code.value(), EIO);
-    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "changed");
-    EXPECT_EQ(files.Calls(testing::FileOp::ReadAll), 3);
-    EXPECT_EQ(files.Calls(testing::FileOp::Rename), 0);
-    ASSERT_EQ(files.Log().size(), 3u);
-    EXPECT_EQ(files.Log()[1], "ReadAll " + tree.Path("b"));
 }
 
 }  // namespace

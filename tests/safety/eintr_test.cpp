@@ -27,6 +27,7 @@ namespace {
 enum Call { kRead, kWrite, kOpen, kTemp, kCalls };
 std::atomic<bool> interrupting{false};
 std::atomic<bool> interrupt_rename{false};
+std::atomic<int> fchown_error{0};  // errno for every fchown, or 0 to let it through
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -60,6 +61,7 @@ ssize_t __real_write(int fd, const void* buffer, size_t n);
 int __real_open(const char* path, int flags, ...);
 int __real_mkostemp(char* templ, int flags);
 int __real_rename(const char* from, const char* to);
+int __real_fchown(int fd, uid_t owner, gid_t group);
 
 ssize_t __wrap_read(int fd, void* buffer, size_t n) {
     return Interrupt(kRead) ? -1 : __real_read(fd, buffer, n);
@@ -86,6 +88,13 @@ int __wrap_rename(const char* from, const char* to) {
         return -1;
     }
     return __real_rename(from, to);
+}
+int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+    if (fchown_error != 0) {
+        errno = fchown_error;
+        return -1;
+    }
+    return __real_fchown(fd, owner, group);
 }
 }
 
@@ -154,6 +163,22 @@ TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
     RecordSafetyRow("EINTR", "rename interrupted while putting new contents or a backup in place",
                     "step fails, original and older backup as they were, no temporary left",
                     static_cast<int>(tree.Read("memo.txt") != "old"));
+}
+
+// A file of another owner (fchown refused with EPERM) is still replaced, keeping what it may;
+// any other failure to set the owner leaves the file as it was.
+TEST(Eintr, AnOwnerThatCannotBeKeptIsNoFailureButOtherOwnerFailuresAre) {
+    TempTree tree;
+    tree.Create("memo.txt", "old");
+    folder::PosixFileServices files;
+    fchown_error = EPERM;
+    EXPECT_TRUE(files.ReplaceContents(tree.Text("memo.txt"), "new").has_value());
+    EXPECT_EQ(tree.Read("memo.txt"), "new");
+    fchown_error = EIO;
+    EXPECT_FALSE(files.ReplaceContents(tree.Text("memo.txt"), "newer").has_value());
+    fchown_error = 0;
+    EXPECT_EQ(tree.Read("memo.txt"), "new");
+    EXPECT_EQ(tree.Names(), std::vector<std::string>{"memo.txt"});
 }
 
 }  // namespace
