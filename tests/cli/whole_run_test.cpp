@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "folder/services/file_services.h"
-#include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/program_run.h"
 #include "support/temp_tree.h"
@@ -148,20 +147,16 @@ TEST(WholeRun, EveryWayOfRunningGivesTheSameTreeAndSummary) {
             SCOPED_TRACE("the window's run");
             testing::TempTree tree;
             Fill(c, tree);
-            testing::FakeView view;
             folder::PosixFileServices files;
-            RunControl control{view, files};
-            control.State().CurrentMode = c.run.mode;
-            view.boxes = {testing::U16(c.run.search), testing::U16(c.run.replace),
-                          testing::U16(c.run.pattern), tree.Text()};
-            view.chk_sub = c.run.subfolders;
-            view.chk_bin = !c.run.ignore_case;
-            control.CmdRpl_Click();
-            ASSERT_FALSE(view.messages.empty());
-            std::string summary = testing::U8(view.messages.back());
+            const auto run =
+                testing::RunFromWindow(files, c.run.mode,
+                                       {testing::U16(c.run.search), testing::U16(c.run.replace),
+                                        testing::U16(c.run.pattern), tree.Text()},
+                                       c.run.subfolders, !c.run.ignore_case);
+            ASSERT_EQ(run.messages.size(), 1u);
+            std::string summary = testing::U8(run.messages[0]);
             std::replace(summary.begin(), summary.end(), '\r', '\n');
             EXPECT_EQ(summary, c.summary);
-            EXPECT_EQ(view.messages.size(), 1u);
             ExpectTree(c, tree);
         }
         testing::TempTree tree;
