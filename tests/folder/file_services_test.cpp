@@ -107,34 +107,6 @@ TEST(PosixList, MapsEachKindOfEntryToItsAttributes) {
     EXPECT_EQ(missing.error().code.value(), ENOENT);
 }
 
-TEST(PosixList, KeepsOnlyNamesMatchingThePattern) {
-    TempTree tree;
-    for (const char* name : {"a.txt", "B.TXT", "noext", "a.b.c", "ab", "x.txt.bak"}) {
-        tree.Create(name, "x");
-    }
-    struct Case {
-        std::u16string pattern;
-        std::vector<std::u16string> names;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"*", {u"a.b.c", u"a.txt", u"ab", u"B.TXT", u"noext", u"x.txt.bak"}, "everything"},
-        {u"*.*", {u"a.b.c", u"a.txt", u"ab", u"B.TXT", u"noext", u"x.txt.bak"}, "dotless too"},
-        {u"*.TXT", {u"a.txt", u"B.TXT"}, "case ignored, .bak is not .txt"},
-        {u"??", {u"ab"}, "exactly two characters"},
-        {u"a*", {u"a.b.c", u"a.txt", u"ab"}, "prefix"},
-        {u"noext.*", {u"noext"}, "a name without a dot matches NAME.*"},
-        {u"*.zip", {}, "nothing"},
-    };
-    PosixFileServices files;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        auto listed = files.List(tree.Text() + u"/" + c.pattern);
-        ASSERT_TRUE(listed) << listed.error().Describe();
-        EXPECT_EQ(NamesOf(*listed), c.names);
-    }
-}
-
 TEST(PosixList, SortsWithAsciiLettersAsUpperCaseThenByCodeUnits) {
     TempTree tree;
     for (const char* name : {"b", "A", "_", "a", "B", "Z", "[", "\xC3\xA9", "\xC3\x89", "a0"}) {
@@ -146,18 +118,6 @@ TEST(PosixList, SortsWithAsciiLettersAsUpperCaseThenByCodeUnits) {
     const std::vector<std::u16string> expected = {u"A", u"a", u"a0", u"B",      u"b",
                                                   u"Z", u"[", u"_",  u"\u00C9", u"\u00E9"};
     EXPECT_EQ(NamesOf(*listed), expected);
-}
-
-TEST(PosixList, FolderThatIsNotThereListsNothingWithoutFailure) {
-    TempTree tree;
-    tree.Create("file", "x");
-    PosixFileServices files;
-    for (const char* folder : {"missing/*", "missing/deeper/*", "file/*"}) {
-        SCOPED_TRACE(folder);
-        auto listed = files.List(tree.Text(folder));
-        ASSERT_TRUE(listed) << listed.error().Describe();
-        EXPECT_TRUE(listed->empty());
-    }
 }
 
 TEST(PosixList, FolderThatCannotBeOpenedFails) {
@@ -280,35 +240,6 @@ TEST(PosixRename, RefusesNamesThatLeaveTheFolderOrAreNotNames) {
 }
 
 // --- Reading ----------------------------------------------------------------------------------
-
-TEST(PosixRead, ReturnsTheBytesAsStored) {
-    TempTree tree;
-    const std::string bytes("ab\0\xFF\r\ncd", 8);
-    tree.Create("f", bytes);
-    std::string big(300000, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) {
-        big[i] = static_cast<char>(i * 7 % 251);
-    }
-    tree.Create("big", big);
-    tree.Create("empty", "");
-    PosixFileServices files;
-    EXPECT_EQ(files.ReadHead(tree.Text("f"), 3).value_or("?"), "ab\0"s);
-    EXPECT_EQ(files.ReadHead(tree.Text("f"), 100).value_or("?"), bytes);
-    EXPECT_EQ(files.ReadAll(tree.Text("f")).value_or("?"), bytes);
-    EXPECT_EQ(files.ReadAll(tree.Text("big")).value_or("?"), big);
-    EXPECT_EQ(files.ReadAll(tree.Text("empty")).value_or("?"), "");
-    EXPECT_EQ(files.Length(tree.Text("big")).value_or(-1), 300000);
-    EXPECT_EQ(files.Length(tree.Text("empty")).value_or(-1), 0);
-
-    auto input = files.OpenInput(tree.Text("f"));
-    ASSERT_TRUE(input) << input.error().Describe();
-    std::string piece(5, '?');
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(0), 5u);
-    EXPECT_EQ(piece, bytes.substr(0, 5));
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(0), 3u);
-    EXPECT_EQ(piece.substr(0, 3), bytes.substr(5));
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(99), 0u);
-}
 
 TEST(PosixRead, RefusesWhatIsNotARegularFile) {
     TempTree tree;
