@@ -165,7 +165,7 @@ TEST_F(CliTest, SecondInterruptEndsTheProgramAtOnce) {
     for (int i = 0; i < 300; ++i) {
         tree.Create("F" + std::to_string(i), "x");
     }
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         tree.MakeFolder("d" + std::to_string(i));
     }
     bool in_time = false;
