@@ -154,6 +154,11 @@ void RunControl::Start() {
     total_ = total;
     if (journal_ != nullptr) {
         journal_->EndRun();
+        if (const auto& failure = journal_->WriteFailure(); failure && !abandoned_) {
+            view_.ShowMessage(
+                u"元に戻すための記録を書けなかったため、この実行は元に戻せません。\r" +
+                folder::Utf8ToText(failure->Describe()));
+        }
     }
     outcome_ = s.StopRequested != 0 ? Outcome::Stopped : Outcome::Completed;
 

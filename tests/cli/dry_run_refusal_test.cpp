@@ -16,10 +16,10 @@ namespace {
 
 constexpr char kSetpriv[] = "/usr/bin/setpriv";
 
-// popuran-cli as the user nobody, with untranslated messages.
-ProgramRun RunAsNobody(std::vector<std::string> args) {
+// popuran-cli as the user nobody, with untranslated messages and a journal it may write.
+ProgramRun RunAsNobody(std::vector<std::string> args, const std::string& state) {
     args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "env",
-                               "LC_ALL=C", POPURAN_CLI});
+                               "LC_ALL=C", "XDG_STATE_HOME=" + state, POPURAN_CLI});
     return RunProgram(kSetpriv, args);
 }
 
@@ -59,8 +59,10 @@ TEST(DryRunRefusals, TheDryRunReportsWhatTheRealRunCannotDo) {
 
         std::vector<std::string> dry_args = args;
         dry_args.push_back("--dry-run");
-        const ProgramRun dry = RunAsNobody(dry_args);
-        const ProgramRun real = RunAsNobody(args);
+        TempTree state;
+        ASSERT_EQ(chmod(state.Root().c_str(), 0777), 0);
+        const ProgramRun dry = RunAsNobody(dry_args, state.Root());
+        const ProgramRun real = RunAsNobody(args, state.Root());
 
         EXPECT_EQ(dry.out, real.out);
         EXPECT_EQ(dry.err, real.err);

@@ -107,34 +107,6 @@ TEST(PosixList, MapsEachKindOfEntryToItsAttributes) {
     EXPECT_EQ(missing.error().code.value(), ENOENT);
 }
 
-TEST(PosixList, KeepsOnlyNamesMatchingThePattern) {
-    TempTree tree;
-    for (const char* name : {"a.txt", "B.TXT", "noext", "a.b.c", "ab", "x.txt.bak"}) {
-        tree.Create(name, "x");
-    }
-    struct Case {
-        std::u16string pattern;
-        std::vector<std::u16string> names;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"*", {u"a.b.c", u"a.txt", u"ab", u"B.TXT", u"noext", u"x.txt.bak"}, "everything"},
-        {u"*.*", {u"a.b.c", u"a.txt", u"ab", u"B.TXT", u"noext", u"x.txt.bak"}, "dotless too"},
-        {u"*.TXT", {u"a.txt", u"B.TXT"}, "case ignored, .bak is not .txt"},
-        {u"??", {u"ab"}, "exactly two characters"},
-        {u"a*", {u"a.b.c", u"a.txt", u"ab"}, "prefix"},
-        {u"noext.*", {u"noext"}, "a name without a dot matches NAME.*"},
-        {u"*.zip", {}, "nothing"},
-    };
-    PosixFileServices files;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        auto listed = files.List(tree.Text() + u"/" + c.pattern);
-        ASSERT_TRUE(listed) << listed.error().Describe();
-        EXPECT_EQ(NamesOf(*listed), c.names);
-    }
-}
-
 TEST(PosixList, SortsWithAsciiLettersAsUpperCaseThenByCodeUnits) {
     TempTree tree;
     for (const char* name : {"b", "A", "_", "a", "B", "Z", "[", "\xC3\xA9", "\xC3\x89", "a0"}) {
@@ -146,18 +118,6 @@ TEST(PosixList, SortsWithAsciiLettersAsUpperCaseThenByCodeUnits) {
     const std::vector<std::u16string> expected = {u"A", u"a", u"a0", u"B",      u"b",
                                                   u"Z", u"[", u"_",  u"\u00C9", u"\u00E9"};
     EXPECT_EQ(NamesOf(*listed), expected);
-}
-
-TEST(PosixList, FolderThatIsNotThereListsNothingWithoutFailure) {
-    TempTree tree;
-    tree.Create("file", "x");
-    PosixFileServices files;
-    for (const char* folder : {"missing/*", "missing/deeper/*", "file/*"}) {
-        SCOPED_TRACE(folder);
-        auto listed = files.List(tree.Text(folder));
-        ASSERT_TRUE(listed) << listed.error().Describe();
-        EXPECT_TRUE(listed->empty());
-    }
 }
 
 TEST(PosixList, FolderThatCannotBeOpenedFails) {
@@ -199,41 +159,6 @@ TEST(PosixList, NameThatIsNotUtf8IsListedReadAndRenamedWithItsBytes) {
 }
 
 // --- Wildcards --------------------------------------------------------------------------------
-
-TEST(WildcardMatch, MatchesStarsQuestionMarksAndIgnoresCase) {
-    struct Case {
-        std::u16string pattern;
-        std::u16string name;
-        bool match;
-        const char* why;
-    };
-    const Case cases[] = {
-        {u"*", u"", true, "star matches nothing"},
-        {u"*", u"a.b.c", true, "star crosses dots"},
-        {u"*.*", u"readme", true, "*.* takes a name without a dot"},
-        {u"*.*", u".profile", true, "dot-name"},
-        {u"a.*", u"a", true, "NAME.* takes NAME"},
-        {u"a.*", u"ab", false, "but not a longer name"},
-        {u"a*.*", u"abc", true, "dot rule with a star before it"},
-        {u"*.txt", u"a.txt.bak", false, "the pattern's end must meet the name's end"},
-        {u"*.TXT", u"a.txt", true, "ASCII case"},
-        {u"\u00C4B*", u"\u00E4bc", true, "Latin-1 case"},
-        {u"\uFF21", u"\uFF41", true, "full-width case"},
-        {u"\u00DF", u"ss", false, "simple folding keeps the length"},
-        {u"?", u"", false, "question mark needs a character"},
-        {u"?", u"ab", false, "exactly one"},
-        {u"??", u"\u3042\u3044", true, "kana are characters"},
-        {u"?", u"\xD83D\xDE00", true, "a surrogate pair is one character"},
-        {u"??", u"\xD83D\xDE00", false, "and not two"},
-        {u"a*c", u"ac", true, "star between literals matches nothing"},
-        {u"a*c", u"abcbd", false, "last literal must end the name"},
-        {u"*ab*ab", u"xabyabab", true, "star has to be widened after a false start"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match);
-    }
-}
 
 TEST(WildcardMatch, ManyStarsOnALongNameFinishWithoutBacktrackingBlowUp) {
     const std::u16string name(5000, u'a');
@@ -315,35 +240,6 @@ TEST(PosixRename, RefusesNamesThatLeaveTheFolderOrAreNotNames) {
 }
 
 // --- Reading ----------------------------------------------------------------------------------
-
-TEST(PosixRead, ReturnsTheBytesAsStored) {
-    TempTree tree;
-    const std::string bytes("ab\0\xFF\r\ncd", 8);
-    tree.Create("f", bytes);
-    std::string big(300000, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) {
-        big[i] = static_cast<char>(i * 7 % 251);
-    }
-    tree.Create("big", big);
-    tree.Create("empty", "");
-    PosixFileServices files;
-    EXPECT_EQ(files.ReadHead(tree.Text("f"), 3).value_or("?"), "ab\0"s);
-    EXPECT_EQ(files.ReadHead(tree.Text("f"), 100).value_or("?"), bytes);
-    EXPECT_EQ(files.ReadAll(tree.Text("f")).value_or("?"), bytes);
-    EXPECT_EQ(files.ReadAll(tree.Text("big")).value_or("?"), big);
-    EXPECT_EQ(files.ReadAll(tree.Text("empty")).value_or("?"), "");
-    EXPECT_EQ(files.Length(tree.Text("big")).value_or(-1), 300000);
-    EXPECT_EQ(files.Length(tree.Text("empty")).value_or(-1), 0);
-
-    auto input = files.OpenInput(tree.Text("f"));
-    ASSERT_TRUE(input) << input.error().Describe();
-    std::string piece(5, '?');
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(0), 5u);
-    EXPECT_EQ(piece, bytes.substr(0, 5));
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(0), 3u);
-    EXPECT_EQ(piece.substr(0, 3), bytes.substr(5));
-    EXPECT_EQ((*input)->Read(piece.data(), 5).value_or(99), 0u);
-}
 
 TEST(PosixRead, RefusesWhatIsNotARegularFile) {
     TempTree tree;
@@ -508,26 +404,6 @@ TEST(PosixBackup, FailureLeavesTheTargetAsItWasAndNoTemporaryFile) {
     ASSERT_FALSE(onto_folder);
     EXPECT_EQ(onto_folder.error().code.value(), EISDIR);
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"dir.BAK", "f", "f.BAK"}));
-}
-
-// --- Fault injection ----------------------------------------------------------------------------
-
-TEST(FakeFileServices, FailsOnlyTheChosenCallAndCountsEveryCall) {
-    TempTree tree;
-    tree.Create("a", "A");
-    tree.Create("b", "B");
-    testing::FakeFileServices files;
-    files.FailAt(testing::FileOp::ReadAll, 2, EIO);
-    files.BeforeCall(testing::FileOp::ReadAll, 3, [&] { tree.Create("a", "changed"); });
-    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "A");
-    const auto failed = files.ReadAll(tree.Text("b"));
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().code.value(), EIO);
-    EXPECT_EQ(files.ReadAll(tree.Text("a")).value_or("?"), "changed");
-    EXPECT_EQ(files.Calls(testing::FileOp::ReadAll), 3);
-    EXPECT_EQ(files.Calls(testing::FileOp::Rename), 0);
-    ASSERT_EQ(files.Log().size(), 3u);
-    EXPECT_EQ(files.Log()[1], "ReadAll " + tree.Path("b"));
 }
 
 }  // namespace

@@ -41,23 +41,5 @@ TEST(PathHelpers, SplitAtLastDotAndLastSeparator) {
     }
 }
 
-TEST(ProgressMarker, SquareMovesRightThenBackEveryTwentySteps) {
-    struct Case {
-        std::int32_t step;
-        int cell;
-    };
-    const Case cases[] = {{0, 0},  {1, 1},  {9, 9},   {10, 10}, {11, 9},  {12, 8},
-                          {19, 1}, {20, 0}, {30, 10}, {45, 5},  {50, 10}, {2147483647, 7}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
-        const std::u16string marker = ProgressMarker(c.step);
-        ASSERT_EQ(marker.size(), 11u);
-        for (int i = 0; i < 11; ++i) {
-            EXPECT_EQ(marker[static_cast<std::size_t>(i)], i == c.cell ? u'\u25A0' : u'\u3000')
-                << "cell " << i;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace popuran::folder

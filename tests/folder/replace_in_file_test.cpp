@@ -1,7 +1,5 @@
 #include "folder/replace_in_file.h"
 
-#include <cerrno>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -59,73 +57,6 @@ protected:
     FakeFileServices files;
     Work work{state, view, files};
 };
-
-TEST_F(ReplaceInFileTest, ReplacesAndKeepsTheFormerContentsAsBackup) {
-    tree.Create("memo.txt", "abc");
-    EXPECT_FALSE(Run("memo.txt", u"b", u"x"));
-    EXPECT_EQ(tree.Read("memo.txt"), "axc");
-    EXPECT_EQ(tree.Read("memo.txt.BAK"), "abc");
-    EXPECT_EQ(state.ReplacedStringCount, 1);
-    EXPECT_EQ(state.ChangedFileCount, 1);
-    EXPECT_TRUE(state.WorkText.empty());
-    ASSERT_EQ(view.changes.size(), 1u);
-    EXPECT_EQ(view.changes[0].path, tree.Text("memo.txt"));
-    EXPECT_EQ(view.changes[0].replaced, 1);
-    EXPECT_TRUE(view.changes[0].new_path.empty());
-
-    // A second run over the same file refreshes its backup.
-    EXPECT_FALSE(Run("memo.txt", u"x", u"y"));
-    EXPECT_EQ(tree.Read("memo.txt"), "ayc");
-    EXPECT_EQ(tree.Read("memo.txt.BAK"), "axc");
-    EXPECT_EQ(state.ChangedFileCount, 2);
-}
-
-TEST_F(ReplaceInFileTest, LeavesAFileWithoutMatchAlone) {
-    tree.Create("memo.txt", "abc");
-    EXPECT_FALSE(Run("memo.txt", u"z", u"x"));
-    EXPECT_EQ(tree.Read("memo.txt"), "abc");
-    EXPECT_EQ(Names(), std::vector<std::string>{"memo.txt"});
-    EXPECT_EQ(state.ReplacedStringCount, 0);
-    EXPECT_EQ(state.ChangedFileCount, 0);
-    EXPECT_EQ(files.Calls(FileOp::BeginReplace), 0);
-    EXPECT_TRUE(view.changes.empty());
-    EXPECT_TRUE(StatusLog(view).empty());
-}
-
-TEST_F(ReplaceInFileTest, ReplacesLeftToRightWithoutOverlap) {
-    struct Case {
-        std::string before;
-        std::u16string search;
-        std::u16string replacement;
-        bool case_sensitive;
-        std::string after;
-        std::int32_t count;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"aaaa", u"aa", u"b", true, "bb", 2, "two matches side by side"},
-        {"aaa", u"aa", u"b", true, "ba", 1, "the last a is left"},
-        {"aa", u"a", u"aa", true, "aaaa", 2, "inserted text is not searched again"},
-        {"abc ABC aBc", u"abc", u"x", false, "x x x", 3, "letter case ignored"},
-        {"abc ABC aBc", u"abc", u"x", true, "x ABC aBc", 1, "letter case matters"},
-        {"a\r\nb", u"\r\n", u"\n", true, "a\nb", 1, "line ends are plain text"},
-        {"x\r\n", u"x", u"y", true, "y\r\n", 1, "no line end added or lost"},
-        {"ab", u"b", u"表", true, "a\x95\x5C", 1, "the replacement in code page 932"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        testing::TempTree t;
-        t.Create("f.txt", c.before);
-        run::RunState s;
-        s.SearchText = c.search;
-        s.ReplaceText = c.replacement;
-        s.CaseSensitive = c.case_sensitive ? 1 : 0;
-        Work w{s, view, files};
-        EXPECT_FALSE(ReplaceInFile(w, t.Text("f.txt")));
-        EXPECT_EQ(t.Read("f.txt"), c.after);
-        EXPECT_EQ(s.ReplacedStringCount, c.count);
-    }
-}
 
 TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
     struct Case {
@@ -202,89 +133,6 @@ TEST_F(ReplaceInFileTest, MatchesCharactersNotBytes) {
         Run("j.txt", c.search, c.replacement, c.case_sensitive);
         EXPECT_EQ(tree.Read("j.txt"), c.after);
     }
-}
-
-// Random bytes, undecodable sequences and both codes of duplicate characters stay exactly as
-// they were around the matches.
-TEST_F(ReplaceInFileTest, ChangesNoByteOutsideTheMatches) {
-    static const std::vector<std::string> kNoise = {
-        "\x80",     "\xA0",     "\xFD",     "\xFF",     "\x81\x20", "\x87\x9A",
-        "\xFA\x5B", "\x81\xE6", "\x87\x90", "\x81\xE0", "\xED\x40", "\xFA\x5C",
-        "\x83\x5C", "\xF0\x40", "\x1A",     "\x7F",     "\r\n",     "\x85\x40"};
-    std::mt19937 rng(7);
-    for (int round = 0; round < 20; ++round) {
-        std::string before;
-        std::string after;
-        for (int piece = 0; piece < 200; ++piece) {
-            if (rng() % 8 == 0) {
-                // A line feed is never part of a pair, so the word after it is a character.
-                before += "\nneedle";
-                after += "\n\x83\x6A";
-                continue;
-            }
-            // Noise never holds an n, so the word stands only where it was put.
-            std::string noise = kNoise[rng() % kNoise.size()];
-            if (rng() % 2 == 0) {
-                const auto b = static_cast<char>(1 + rng() % 255);
-                noise = std::string(1, b == 'n' ? 'N' : b);
-            }
-            before += noise;
-            after += noise;
-        }
-        SCOPED_TRACE(round);
-        tree.Create("noise.txt", before);
-        Run("noise.txt", u"needle", u"ニ");
-        ASSERT_EQ(tree.Read("noise.txt"), after);
-        if (before != after) {
-            ASSERT_EQ(tree.Read("noise.txt.BAK"), before);
-        }
-    }
-}
-
-TEST_F(ReplaceInFileTest, WithoutBackupNothingChanges) {
-    tree.Create("memo.txt", "abc");
-    files.FailAt(FileOp::CopyForBackup, 1, EACCES);
-    EXPECT_FALSE(Run("memo.txt", u"b", u"x"));
-    EXPECT_EQ(tree.Read("memo.txt"), "abc");
-    EXPECT_EQ(Names(), std::vector<std::string>{"memo.txt"});
-    EXPECT_EQ(state.ReplacedStringCount, 0);
-    EXPECT_EQ(state.ChangedFileCount, 0);
-    EXPECT_TRUE(view.changes.empty());
-}
-
-TEST_F(ReplaceInFileTest, AFailedWriteBackLeavesTheFileAndTakesBackBothCounts) {
-    const FileOp ops[] = {FileOp::BeginReplace, FileOp::AtomicWrite, FileOp::AtomicCommit};
-    for (const FileOp op : ops) {
-        SCOPED_TRACE(testing::FileOpName(op));
-        testing::TempTree t;
-        t.Create("memo.txt", "abcb");
-        FakeFileServices f;
-        f.FailAt(op, 1, ENOSPC);
-        run::RunState s;
-        s.SearchText = u"b";
-        s.ReplaceText = u"x";
-        s.CaseSensitive = 1;
-        s.ReplacedStringCount = 5;
-        s.ChangedFileCount = 2;
-        testing::FakeView v;
-        Work w{s, v, f};
-        EXPECT_FALSE(ReplaceInFile(w, t.Text("memo.txt")));
-        EXPECT_EQ(t.Read("memo.txt"), "abcb");
-        EXPECT_EQ(s.ReplacedStringCount, 5);
-        EXPECT_EQ(s.ChangedFileCount, 2);
-        EXPECT_TRUE(v.changes.empty());
-        for (const auto& name : t.Names()) {
-            EXPECT_NE(name[0], '.') << "temporary file left: " << name;
-        }
-    }
-}
-
-TEST_F(ReplaceInFileTest, AVanishedFileIsSkipped) {
-    tree.Create("gone.txt", "abc");
-    files.BeforeCall(FileOp::OpenInput, 1, [this] { ::unlink(tree.Path("gone.txt").c_str()); });
-    EXPECT_FALSE(Run("gone.txt", u"b", u"x"));
-    EXPECT_TRUE(Names().empty());
-    EXPECT_EQ(state.ChangedFileCount, 0);
 }
 
 TEST_F(ReplaceInFileTest, AStopWhileReplacingLeavesTheFileUntouched) {
@@ -377,21 +225,6 @@ TEST_F(ReplaceInFileTest, ReplacesAcrossTheWindowsOfALargeFile) {
     EXPECT_FALSE(Run("plain.txt", u"\\", u"/"));
     EXPECT_EQ(files.Calls(FileOp::OpenInput), opened + 1);
     EXPECT_FALSE(tree.Exists("plain.txt.BAK"));
-}
-
-TEST(ReplaceAll, ReplacesInTheTextUnlessStopped) {
-    run::RunState state;
-    testing::FakeView view;
-    FakeFileServices files;
-    Work work{state, view, files};
-    EXPECT_EQ(ReplaceAll(work, u"Aa ａ aaa", u"aa", u"b"), 2);
-    EXPECT_EQ(U8(state.WorkText), "b ａ ba");  // case ignored, width kept, no overlap
-    EXPECT_EQ(ReplaceAll(work, u"abc", u"", u"b"), 0);
-
-    state.CaseSensitive = 1;
-    view.AtYield(1, [&state] { state.StopRequested = 1; });
-    EXPECT_EQ(ReplaceAll(work, std::u16string(40, u'a'), u"a", u"b"), 0);
-    EXPECT_EQ(state.ProgressTicks, 20);  // the yield at the run's 20th replacement stopped it
 }
 
 }  // namespace

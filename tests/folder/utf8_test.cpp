@@ -18,6 +18,7 @@ TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
     const Case cases[] = {
         {"abc", u"abc", "ASCII"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "NUL is ASCII"},
+        {"\xC2\xA0", u"\u00A0", "smallest two-byte lead C2"},
         {"\xC3\xA9", u"\u00E9", "two bytes"},
         {"\xDF\xBF", u"\u07FF", "largest two-byte"},
         {"\xE0\xA0\x80", u"\u0800", "smallest three-byte"},
@@ -25,6 +26,7 @@ TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
         {"\xED\x9F\xBF", u"\uD7FF", "just below the surrogates"},
         {"\xEF\xBF\xBD", u"\uFFFD", "the replacement character itself is valid"},
         {"\xF0\x9F\x98\x80", u"\xD83D\xDE00", "four bytes become a pair"},
+        {"\xF0\x90\x80\x80", u"\xD800\xDC00", "U+10000, the first pair"},
         {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF", "U+10FFFF"},
         {"\xFF", u"\xDCFF", "never valid"},
         {"\x80", u"\xDC80", "stray continuation"},
@@ -47,6 +49,8 @@ TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
         EXPECT_EQ(Utf8ToText(c.bytes), c.text);
         EXPECT_EQ(TextToUtf8(c.text), c.bytes);
     }
+    // A lead byte at the end of the view is cut short even if the buffer goes on.
+    EXPECT_EQ(Utf8ToText(std::string_view("\xC3\xA9").substr(0, 1)), u"\xDCC3");
 }
 
 TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {

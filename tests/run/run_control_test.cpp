@@ -73,20 +73,6 @@ TEST_F(RunControlTest, CaptionsThroughARunAndTheSummaryBeforeTheButtonComesBack)
     EXPECT_EQ(U8(view.caption_log.at(2)), "Window=文字列置換\u3000[実行中]");
 }
 
-TEST_F(RunControlTest, RefusedStartChangesNothing) {
-    view.boxes[0] = u"same";
-    view.boxes[1] = u"same";
-    control.State().FileCount = 7;
-    Start(kModeReplace, "*.txt");
-    EXPECT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.caption_log.size(), 1u);  // the message alone
-    EXPECT_EQ(view.focus, std::vector<int>{1});
-    EXPECT_EQ(view.boxes[2], u"*.txt");
-    EXPECT_EQ(view.history_calls, 0);
-    EXPECT_EQ(control.State().FileCount, 7);
-    EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Refused);
-}
-
 TEST_F(RunControlTest, ExtensionModeMakesThePatternCarryTheSearchExtension) {
     struct Case {
         const char* pattern;

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "folder/services/file_services.h"
-#include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/safety_row.h"
 #include "support/temp_tree.h"
@@ -19,22 +18,12 @@
 namespace popuran::testing {
 namespace {
 
-struct Outcome {
-    run::RunState state;
-    std::vector<std::u16string> messages;
-    std::vector<int> focus;
-};
+using Outcome = WindowRun;
 
 Outcome RunWith(run::RunMode mode, const std::u16string& search, const std::u16string& replace,
                 const std::u16string& pattern, const TempTree& tree, bool subfolders = false) {
-    FakeView view;
     folder::PosixFileServices files;
-    run::RunControl control(view, files);
-    control.State().CurrentMode = mode;
-    view.boxes = {search, replace, pattern, tree.Text()};
-    view.chk_sub = subfolders;
-    control.CmdRpl_Click();
-    return Outcome{control.State(), view.messages, view.focus};
+    return RunFromWindow(files, mode, {search, replace, pattern, tree.Text()}, subfolders);
 }
 
 template <class Text>

@@ -27,6 +27,9 @@ namespace {
 enum Call { kRead, kWrite, kOpen, kTemp, kCalls };
 std::atomic<bool> interrupting{false};
 std::atomic<bool> interrupt_rename{false};
+std::atomic<int> fchown_error{0};
+std::atomic<bool> refuse_no_replace{false};  // renameat2 fails with EINVAL, as on some mounts  //
+                                             // errno for every fchown, or 0 to let it through
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -60,6 +63,8 @@ ssize_t __real_write(int fd, const void* buffer, size_t n);
 int __real_open(const char* path, int flags, ...);
 int __real_mkostemp(char* templ, int flags);
 int __real_rename(const char* from, const char* to);
+int __real_fchown(int fd, uid_t owner, gid_t group);
+int __real_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags);
 
 ssize_t __wrap_read(int fd, void* buffer, size_t n) {
     return Interrupt(kRead) ? -1 : __real_read(fd, buffer, n);
@@ -86,6 +91,20 @@ int __wrap_rename(const char* from, const char* to) {
         return -1;
     }
     return __real_rename(from, to);
+}
+int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+    if (fchown_error != 0) {
+        errno = fchown_error;
+        return -1;
+    }
+    return __real_fchown(fd, owner, group);
+}
+int __wrap_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+    if (refuse_no_replace) {
+        errno = EINVAL;
+        return -1;
+    }
+    return __real_renameat2(from_dir, from, to_dir, to, flags);
 }
 }
 
@@ -154,6 +173,41 @@ TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
     RecordSafetyRow("EINTR", "rename interrupted while putting new contents or a backup in place",
                     "step fails, original and older backup as they were, no temporary left",
                     static_cast<int>(tree.Read("memo.txt") != "old"));
+}
+
+// A file of another owner (fchown refused with EPERM) is still replaced, keeping what it may;
+// any other failure to set the owner leaves the file as it was.
+TEST(Eintr, AnOwnerThatCannotBeKeptIsNoFailureButOtherOwnerFailuresAre) {
+    TempTree tree;
+    tree.Create("memo.txt", "old");
+    folder::PosixFileServices files;
+    fchown_error = EPERM;
+    EXPECT_TRUE(files.ReplaceContents(tree.Text("memo.txt"), "new").has_value());
+    EXPECT_EQ(tree.Read("memo.txt"), "new");
+    fchown_error = EIO;
+    EXPECT_FALSE(files.ReplaceContents(tree.Text("memo.txt"), "newer").has_value());
+    fchown_error = 0;
+    EXPECT_EQ(tree.Read("memo.txt"), "new");
+    EXPECT_EQ(tree.Names(), std::vector<std::string>{"memo.txt"});
+}
+
+// Where the file system refuses the no-replace flag, a rename still never replaces a file: a
+// taken name is refused as taken, a free one is claimed.
+TEST(Eintr, WithoutTheNoReplaceFlagARenameStillNeverReplaces) {
+    TempTree tree;
+    tree.Create("a", "A");
+    tree.Create("b", "B");
+    folder::PosixFileServices files;
+    refuse_no_replace = true;
+    const auto onto_b = files.Rename(tree.Text("a"), tree.Text("b"));
+    const auto onto_c = files.Rename(tree.Text("a"), tree.Text("c"));
+    refuse_no_replace = false;
+    ASSERT_FALSE(onto_b);
+    EXPECT_EQ(onto_b.error().code.value(), EEXIST);
+    EXPECT_TRUE(onto_c);
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(tree.Read("b"), "B");
+    EXPECT_EQ(tree.Read("c"), "A");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -14,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/services/failure.h"
-#include "run/run_control.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/safety_row.h"
@@ -36,17 +35,13 @@ struct Outcome {
 Outcome RunOnce(run::RunMode mode, const std::u16string& search, const std::u16string& replace,
                 const TempTree& tree, bool subfolders,
                 const std::function<void(FakeFileServices&)>& arrange = {}) {
-    FakeView view;
     FakeFileServices files;
     if (arrange) {
         arrange(files);
     }
-    run::RunControl control(view, files);
-    control.State().CurrentMode = mode;
-    view.boxes = {search, replace, u"*", tree.Text()};
-    view.chk_sub = subfolders;
-    control.CmdRpl_Click();
-    return Outcome{control.State(), view.messages, files.Log(), view.Failures()};
+    auto run = RunFromWindow(files, mode, {search, replace, u"*", tree.Text()}, subfolders);
+    return Outcome{std::move(run.state), std::move(run.messages), files.Log(),
+                   std::move(run.failures)};
 }
 
 // The number (1-based) of the call of `op` on a path ending in `name` in an undisturbed run over

@@ -1,6 +1,7 @@
 #include "support/fake_view.h"
 
 #include "folder/services/utf8.h"
+#include "run/run_control.h"
 
 namespace popuran::testing {
 
@@ -80,5 +81,18 @@ void FakeView::YieldToEvents() {
 std::string U8(std::u16string_view text) { return folder::TextToUtf8(text); }
 
 std::u16string U16(std::string_view utf8) { return folder::Utf8ToText(utf8); }
+
+WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
+                        const std::array<std::u16string, 4>& boxes, bool subfolders,
+                        bool case_sensitive) {
+    FakeView view;
+    run::RunControl control(view, files);
+    control.State().CurrentMode = mode;
+    view.boxes = boxes;
+    view.chk_sub = subfolders;
+    view.chk_bin = case_sensitive;
+    control.CmdRpl_Click();
+    return WindowRun{control.State(), view.messages, view.focus, view.Failures()};
+}
 
 }  // namespace popuran::testing

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "folder/services/file_services.h"
+#include "run/state/run_state.h"
 #include "run/state/run_view.h"
 
 namespace popuran::testing {
@@ -52,6 +54,20 @@ private:
     std::map<int, std::function<void()>> at_yield_;
     std::function<void()> every_yield_;
 };
+
+// What a whole run started from a FakeView's Start button left behind.
+struct WindowRun {
+    run::RunState state;
+    std::vector<std::u16string> messages;
+    std::vector<int> focus;
+    std::vector<run::FailedFile> failures;
+};
+
+// The whole-run helper of the tests: mode and the four boxes (search, replacement, pattern,
+// folder) set as a user would, then Start clicked once.
+WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
+                        const std::array<std::u16string, 4>& boxes, bool subfolders,
+                        bool case_sensitive = true);
 
 // Text helpers for assertions: UTF-16 <-> UTF-8 for readable failure output.
 std::string U8(std::u16string_view text);

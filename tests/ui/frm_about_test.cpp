@@ -58,6 +58,7 @@ TEST_F(FrmAboutTest, LinksHandOnExactlyWhatTheyShow) {
                                    QStringLiteral("https://popuran.example.org/")}));
     EXPECT_EQ(about->LblMail->text(), QStringLiteral("popuran@example.org"));
     EXPECT_EQ(about->LblURL->text(), QStringLiteral("https://popuran.example.org/"));
+    EXPECT_TRUE(about->LblMail->font().underline() && about->LblURL->font().underline());
 }
 
 TEST_F(FrmAboutTest, ExitClosesItAndEndsTheProgram) {

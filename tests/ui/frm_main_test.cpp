@@ -5,6 +5,8 @@
 #include <QScreen>
 #include <gtest/gtest.h>
 
+#include "support/program_run.h"
+#include "support/temp_tree.h"
 #include "ui/mod_dialog_tree_top.h"
 #include "ui_harness.h"
 
@@ -44,6 +46,11 @@ TEST_F(FrmMainTest, StartsInMode0ReadyToRun) {
     EXPECT_EQ(w.maximumSize(), QSize(567, 220));
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w.CmdRpl->geometry(), QRect(448, 16, 108, 49));
+    // Boxes as tall as their font needs stay centred on their design rows.
+    const int centres[] = {25, 49, 73, 97};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(w.Cbobox[i]->geometry().center().y(), centres[i]) << "box " << i;
+    }
 }
 
 TEST_F(FrmMainTest, EachModeHasItsCaptionAndLayout) {
@@ -239,6 +246,25 @@ TEST_F(FrmMainTest, AccessKeysFocusTheBoxesAndEnterPressesStart) {
     // The empty search box refuses the run.
     QTest::keyClick(w.Cbobox[2], Qt::Key_Return);
     EXPECT_EQ(messages_.texts, std::vector<QString>{S(u"検索する文字列を入力して下さい。")});
+}
+
+// Without a screen the program says so in one line; with one (here the offscreen platform)
+// it starts.
+TEST(WindowProgram, StartsOnlyWithAScreen) {
+    const std::vector<std::string> clean = {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+    auto args = clean;
+    args.insert(args.end(), {"QT_QPA_PLATFORM=", POPURAN_GUI});
+    const auto none = testing::RunProgram("/usr/bin/env", args);
+    EXPECT_NE(none.status, 0);
+    EXPECT_NE(none.err.find("画面が見つかりません"), std::string::npos) << none.err;
+
+    testing::TempTree tree;
+    args = clean;
+    args.insert(args.end(),
+                {"QT_QPA_PLATFORM=offscreen", POPURAN_GUI, "--write-icon", tree.Path("icon.png")});
+    const auto offscreen = testing::RunProgram("/usr/bin/env", args);
+    EXPECT_EQ(offscreen.status, 0) << offscreen.err;
+    EXPECT_TRUE(tree.Exists("icon.png"));
 }
 
 }  // namespace

@@ -164,13 +164,10 @@ public:
         change.other = backup_;
         change.old_hash = std::move(*old_hash);
         change.new_hash = hash_.Hex();
-        auto seq = journal_.Intend(change);
-        if (!seq) {
-            return tl::unexpected(seq.error());
-        }
+        const std::int32_t seq = journal_.Intend(change);
         auto done = inner_->Commit();
         if (done) {
-            journal_.Confirm(*seq);
+            journal_.Confirm(seq);
         }
         return done;
     }
@@ -251,6 +248,7 @@ void JournalWriter::BeginRun(JournalHeader header) {
     EndRun();
     header_ = std::move(header);
     header_.id.clear();
+    failure_.reset();
     cwd_ = CurrentFolder();
     armed_ = true;
     next_seq_ = 0;
@@ -324,7 +322,10 @@ Result<void> JournalWriter::Append(std::string record) {
     return written;
 }
 
-Result<std::int32_t> JournalWriter::Intend(const JournalChange& change) {
+std::int32_t JournalWriter::Intend(const JournalChange& change) {
+    if (failure_) {
+        return -1;
+    }
     const std::int32_t seq = next_seq_;
     std::string record;
     if (change.kind == JournalChange::Kind::kRewrite) {
@@ -340,13 +341,18 @@ Result<std::int32_t> JournalWriter::Intend(const JournalChange& change) {
                  PathField(cwd_, change.other) + "\t" + identity + "\n";
     }
     if (auto written = Append(std::move(record)); !written) {
-        return tl::unexpected(written.error());
+        failure_ = written.error();
+        return -1;
     }
     ++next_seq_;
     return seq;
 }
 
-void JournalWriter::Confirm(std::int32_t seq) { pending_ += "D\t" + std::to_string(seq) + "\n"; }
+void JournalWriter::Confirm(std::int32_t seq) {
+    if (seq >= 0) {
+        pending_ += "D\t" + std::to_string(seq) + "\n";
+    }
+}
 
 void JournalWriter::EndRun() {
     if (fd_ >= 0) {
@@ -504,13 +510,10 @@ Result<void> JournallingFileServices::Rename(std::u16string_view old_path,
     if (auto identity = inner_.Identity(old_path)) {
         change.identity = *identity;
     }
-    auto seq = journal_.Intend(change);
-    if (!seq) {
-        return tl::unexpected(seq.error());
-    }
+    const std::int32_t seq = journal_.Intend(change);
     auto done = inner_.Rename(old_path, new_path);
     if (done) {
-        journal_.Confirm(*seq);
+        journal_.Confirm(seq);
     }
     return done;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,14 +85,17 @@ public:
 
     // Arms the writer for a new run; ends the previous one if it is still open.
     void BeginRun(JournalHeader header);
-    // Records a change about to be made and returns its number. A change that cannot be recorded
-    // must not be made: the caller gives up on it.
-    [[nodiscard]] Result<std::int32_t> Intend(const JournalChange& change);
+    // Records a change about to be made and returns its number. Where the journal cannot be
+    // written (no home folder, a full disk) the run goes on without it: -1, and Failure() says
+    // why, so that the user is told once that the run cannot be undone.
+    std::int32_t Intend(const JournalChange& change);
     // The change was made. Written with the next record, so a change costs one write.
     void Confirm(std::int32_t seq);
     // Writes the pending confirmation and the end record, and closes the entry.
     void EndRun();
     const std::string& Folder() const { return folder_; }
+    // Why the journal of the current or last run could not be written, if it could not.
+    const std::optional<Failure>& WriteFailure() const { return failure_; }
     // The id of the entry of the current or last run; empty when it made no change.
     const std::string& Id() const { return header_.id; }
 
@@ -106,6 +110,7 @@ private:
     int fd_ = -1;
     std::int32_t next_seq_ = 0;
     std::string pending_;  // a confirmation not yet written
+    std::optional<Failure> failure_;
 };
 
 // Marks change `seq` of entry `id` as undone (one appended record).
