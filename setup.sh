@@ -2,9 +2,9 @@
 # Installs what is missing (Debian 12), builds, and then opens the window or runs every test.
 #   ./setup.sh window   build and open the window
 #   ./setup.sh test     build with warnings as errors and sanitizers, run every test and the
-#                       formatting check, then each fuzzer for 20 seconds; then build the Debian
-#                       package and check it
-#   ./setup.sh package  build the Debian package into build-package/ and check it
+#                       formatting check, then each fuzzer for 20 seconds
+#   ./setup.sh package  build the Debian package into build-package/ and check it (CI does this
+#                       after the tests)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -72,7 +72,6 @@ test)
         'fuzz/*.cpp' 'fuzz/*.h' |
         xargs -r clang-format --dry-run --Werror
     scripts/fuzz.sh 20
-    build_package
     ;;
 package)
     install_missing
