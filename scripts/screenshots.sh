@@ -40,5 +40,21 @@ for mode in 0 1 2; do
     run --screenshot-mode "$mode" --screenshot "$PWD/docs/screenshots/mode$mode.png"
     echo "docs/screenshots/mode$mode.png"
 done
+# The preview window, over a small sample folder: mode 0 with its changed lines, and renames.
+sample=$(mktemp -d)
+trap 'rm -rf "$sample"' EXIT
+printf '旧製品名の取扱説明書\r\n\r\n旧製品名は、お使いのパソコンで動きます。\r\n' | iconv -t CP932 >"$sample/manual.txt"
+printf '# 旧製品名 README\n\n旧製品名 を使うには…\n' >"$sample/README.txt"
+printf '価格表: 旧製品名 1,000円\r\n' | iconv -t CP932 >"$sample/price.txt"
+printf 'no match here\n' >"$sample/other.txt"
+run --screenshot-mode 0 --preview-of "$sample" --screenshot "$PWD/docs/screenshots/preview0.png"
+echo "docs/screenshots/preview0.png"
+rename_sample=$sample/names
+mkdir "$rename_sample"
+for n in README.TXT Photo.JPG Notes.Txt DATA.CSV readme.txt; do
+    printf 'x' >"$rename_sample/$n"
+done
+run --screenshot-mode 2 --preview-of "$rename_sample" --screenshot "$PWD/docs/screenshots/preview2.png"
+echo "docs/screenshots/preview2.png"
 run --write-icon "$PWD/share/icons/popuran.png"
 echo "share/icons/popuran.png"

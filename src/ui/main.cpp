@@ -25,10 +25,12 @@ bool DisplayAvailable() {
 }
 
 // Options for the documentation scripts, not for users: --screenshot-mode N --screenshot FILE
-// saves a picture of the window laid out for mode N; --write-icon FILE saves the icon as PNG.
+// saves a picture of the window laid out for mode N (with --preview-of FOLDER: of the preview of
+// that mode's run over FOLDER); --write-icon FILE saves the icon as PNG.
 struct ScriptOptions {
     int mode = -1;
     QString screenshot;
+    QString preview_of;
     QString icon;
 };
 
@@ -39,6 +41,8 @@ ScriptOptions ReadScriptOptions(const QStringList& args) {
             options.mode = args[i + 1].toInt();
         } else if (args[i] == QLatin1String("--screenshot")) {
             options.screenshot = args[i + 1];
+        } else if (args[i] == QLatin1String("--preview-of")) {
+            options.preview_of = args[i + 1];
         } else if (args[i] == QLatin1String("--write-icon")) {
             options.icon = args[i + 1];
         }
@@ -47,7 +51,8 @@ ScriptOptions ReadScriptOptions(const QStringList& args) {
 }
 
 // Fills the window as a user would for `mode` and saves its picture.
-void TakeScreenshot(popuran::ui::FrmMain& window, int mode, const QString& file) {
+void TakeScreenshot(popuran::ui::FrmMain& window, int mode, const QString& file,
+                    const QString& preview_of) {
     if (mode == 1) {
         window.CboType->setCurrentIndex(1);
         Q_EMIT window.CboType->activated(1);
@@ -64,10 +69,16 @@ void TakeScreenshot(popuran::ui::FrmMain& window, int mode, const QString& file)
         window.Cbobox[1]->setEditText(QStringLiteral("新製品名"));
         window.Cbobox[2]->setEditText(QStringLiteral("*.txt"));
     }
-    window.Cbobox[popuran::run::kFolderBox]->setEditText(QStringLiteral("/home/user/文書"));
+    window.Cbobox[popuran::run::kFolderBox]->setEditText(
+        preview_of.isEmpty() ? QStringLiteral("/home/user/文書") : preview_of);
     window.CmdRpl->setFocus();
-    QTimer::singleShot(500, &window, [&window, file] {
-        const bool saved = window.grab().save(file);
+    QTimer::singleShot(500, &window, [&window, file, preview_of] {
+        QWidget* shown = &window;
+        if (!preview_of.isEmpty()) {
+            window.CmdPreview->click();
+            shown = window.Preview();
+        }
+        const bool saved = shown != nullptr && shown->grab().save(file);
         QCoreApplication::exit(saved ? 0 : 1);
     });
 }
@@ -95,7 +106,7 @@ int main(int argc, char** argv) {
     }
     std::unique_ptr<popuran::ui::FrmMain> window = popuran::ui::ModMain::Main();
     if (!options.screenshot.isEmpty()) {
-        TakeScreenshot(*window, options.mode, options.screenshot);
+        TakeScreenshot(*window, options.mode, options.screenshot, options.preview_of);
     }
     return QApplication::exec();
 }
