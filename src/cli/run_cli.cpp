@@ -29,6 +29,7 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
         run::RunControl control(view, files);
         view.Attach(&control);
         control.State().CurrentMode = options.mode;
+        control.State().Encoding = options.encoding;
         control.CmdRpl_Click();
 
         const auto outcome = control.LastOutcome();

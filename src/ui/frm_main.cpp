@@ -88,7 +88,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
 
     // Created bottom first: the input-area frame and the separator lie under everything.
     ImgBase = MakeFrame(this, QFrame::Box, QFrame::Plain);
-    ImgBase->setGeometry(t.Rect(75, 120, 6420, 1995));
+    ImgBase->setGeometry(t.Rect(75, 120, 6420, 2355));
     // The etched separator: a dark line with a light one just below it.
     for (std::size_t i = 0; i < Line1.size(); ++i) {
         QFrame* line = MakeFrame(this, QFrame::HLine, QFrame::Plain);
@@ -101,7 +101,7 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
         Line1[i] = line;
     }
     LblCmd = MakeFrame(this, QFrame::Box, QFrame::Plain);
-    LblCmd->setGeometry(t.Rect(6600, 120, 1830, 1995));
+    LblCmd->setGeometry(t.Rect(6600, 120, 1830, 2355));
 
     LblSrc = new QLabel(Q(u"検索する文字列(&F):"), this);
     LblRpl = new QLabel(Q(u"置換後の文字列(&W):"), this);
@@ -133,6 +133,15 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     Place(*ChkSub, t.Rect(1920, 1800, 1575, 180));
     ChkBin = new QCheckBox(Q(u"大文字/小文字を区別"), this);
     Place(*ChkBin, t.Rect(3720, 1800, 2055, 180));
+    // Mode 0 only: a row of its own under the check boxes, in the column of the boxes.
+    LblCode = new QLabel(Q(u"文字コード(&E):"), this);
+    CboCode = new QComboBox(this);
+    for (const char16_t* entry : {u"自動判別", u"Shift_JIS", u"UTF-8", u"EUC-JP"}) {
+        CboCode->addItem(Q(entry));
+    }
+    Place(*CboCode, t.Rect(1920, 2100, 1800, 300));
+    LblCode->setBuddy(CboCode);
+    PlaceLabel(*LblCode, 240, 2160, 180);
 
     CmdRpl = new QPushButton(Q(kStartCaption), this);
     CmdRpl->setDefault(true);
@@ -148,12 +157,12 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     LblPath = new QLabel(this);
     LblPath->setTextFormat(Qt::PlainText);
     LblPath->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    LblPath->setGeometry(t.Rect(75, 2235, 6420, 255));
+    LblPath->setGeometry(t.Rect(75, 2595, 6420, 255));
     LblStat = new ClickLabel(this);
     LblStat->setTextFormat(Qt::PlainText);
     LblStat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     LblStat->setAlignment(Qt::AlignCenter);
-    LblStat->setGeometry(t.Rect(6600, 2235, 1830, 255));
+    LblStat->setGeometry(t.Rect(6600, 2595, 1830, 255));
     // The progress marker is eleven full-width cells; the label's font is made small enough
     // for all of them, so that the square is never cut off at either end.
     const int cells_width = LblStat->contentsRect().width() - 2;
@@ -176,15 +185,17 @@ FrmMain::FrmMain(QWidget* parent) : QWidget(parent), run_(*this, files_) {
     for (QLabel* label : {LblPath, static_cast<QLabel*>(LblStat)}) {
         label->setFocusPolicy(Qt::NoFocus);
     }
-    QWidget* const tab_order[] = {Cbobox[0], Cbobox[1], Cbobox[2], Cbobox[3], CmdPlace, ChkSub,
-                                  ChkBin,    CmdRpl,    CboType,   CmdEnd,    OptFN[0], OptFN[1]};
+    QWidget* const tab_order[] = {Cbobox[0], Cbobox[1], Cbobox[2], Cbobox[3], CmdPlace,
+                                  ChkSub,    ChkBin,    CboCode,   CmdRpl,    CboType,
+                                  CmdEnd,    OptFN[0],  OptFN[1]};
     for (std::size_t i = 1; i < std::size(tab_order); ++i) {
         setTabOrder(tab_order[i - 1], tab_order[i]);
     }
 
-    setFixedSize(t.Px(8505), t.Px(2580));
+    setFixedSize(t.Px(8505), t.Px(2940));
 
     connect(CboType, &QComboBox::activated, this, &FrmMain::CboType_Click);
+    connect(CboCode, &QComboBox::activated, this, &FrmMain::CboCode_Click);
     for (int i = 0; i < 2; ++i) {
         connect(OptFN[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
                 [this, i] { OptFN_Click(i); });
@@ -254,6 +265,18 @@ void FrmMain::ApplyMode(run::RunMode mode) {
     } else {
         ChkBin->hide();
     }
+    LblCode->setVisible(mode == run::kModeReplace);
+    CboCode->setVisible(mode == run::kModeReplace);
+}
+
+void FrmMain::CboCode_Click() {
+    // The entries are in the order of the choices; a run in progress keeps the one it began
+    // with, and the box shows it again.
+    if (!Idle()) {
+        CboCode->setCurrentIndex(run_.State().Encoding);
+        return;
+    }
+    run_.State().Encoding = static_cast<run::EncodingChoice>(CboCode->currentIndex());
 }
 
 void FrmMain::CboType_Click() {

@@ -63,6 +63,8 @@ public:
     QPushButton* CmdPlace;
     QCheckBox* ChkSub;
     QCheckBox* ChkBin;
+    QLabel* LblCode;
+    QComboBox* CboCode;  // 文字コード: how mode 0 reads files
     QPushButton* CmdRpl;
     QComboBox* CboType;
     QPushButton* CmdEnd;
@@ -88,6 +90,7 @@ protected:
 
 private Q_SLOTS:
     void CboType_Click();
+    void CboCode_Click();
     void OptFN_Click(int index);
     void CmdRpl_Click();
     void CmdEnd_Click();

@@ -38,10 +38,10 @@ TEST_F(FrmMainTest, StartsInMode0ReadyToRun) {
     EXPECT_FALSE(w.FraFN->isVisible());
     EXPECT_EQ(w.LblStat->text(), S(u"バージョン情報"));
     EXPECT_EQ(w.CmdRpl->text(), S(u"開始"));
-    // 8505 x 2580 twips at 15 twips to the pixel, fixed, no maximise button.
+    // 8505 x 2940 twips at 15 twips to the pixel, fixed, no maximise button.
     ASSERT_EQ(w.screen()->logicalDotsPerInch(), 96);
-    EXPECT_EQ(w.minimumSize(), QSize(567, 172));
-    EXPECT_EQ(w.maximumSize(), QSize(567, 172));
+    EXPECT_EQ(w.minimumSize(), QSize(567, 196));
+    EXPECT_EQ(w.maximumSize(), QSize(567, 196));
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w.CmdRpl->geometry(), QRect(448, 16, 108, 49));
 }

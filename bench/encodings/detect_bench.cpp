@@ -1,0 +1,79 @@
+// Runs the encoding detector on files: their verdicts, or the speed of detection.
+//   detect_bench FILE...           one line per file: PATH<TAB>VERDICT
+//   detect_bench --speed FILE...   detection over the files held in memory, in GB/s
+// VERDICT is an encoding name, "ascii", "uncertain:A,B" or "other".
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "folder/services/detect_encoding.h"
+
+namespace {
+
+using popuran::folder::Detection;
+using popuran::folder::EncodingDetector;
+using popuran::folder::EncodingName;
+
+Detection Detect(std::string_view bytes) {
+    EncodingDetector detector;
+    detector.Feed(bytes, 0, true);
+    return detector.Result();
+}
+
+std::string Verdict(const Detection& d) {
+    if (d.kind == Detection::Kind::kOther) {
+        return "other";
+    }
+    if (d.ascii_only) {
+        return "ascii";
+    }
+    if (d.kind == Detection::Kind::kUncertain) {
+        std::string text = "uncertain:";
+        for (std::size_t i = 0; i < d.plausible.size(); ++i) {
+            text += (i == 0 ? "" : ",") + std::string(EncodingName(d.plausible[i]));
+        }
+        return text;
+    }
+    return std::string(EncodingName(d.encoding));
+}
+
+std::string ReadFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool speed = argc > 1 && std::string_view(argv[1]) == "--speed";
+    if (!speed) {
+        for (int i = 1; i < argc; ++i) {
+            std::printf("%s\t%s\n", argv[i], Verdict(Detect(ReadFile(argv[i]))).c_str());
+        }
+        return 0;
+    }
+    std::vector<std::string> files;
+    std::size_t total = 0;
+    for (int i = 2; i < argc; ++i) {
+        files.push_back(ReadFile(argv[i]));
+        total += files.back().size();
+    }
+    Detect("warm up the tables");
+    double best = 1e9;
+    std::size_t sink = 0;
+    for (int round = 0; round < 5; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& f : files) {
+            sink += static_cast<std::size_t>(Detect(f).encoding);
+        }
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+    }
+    std::printf("%zu files, %.1f MB, %.3f s: %.2f GB/s (%zu)\n", files.size(), total / 1e6, best,
+                total / best / 1e9, sink % 2);
+    return 0;
+}
