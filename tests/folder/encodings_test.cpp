@@ -144,7 +144,8 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {"\x1B$B$3$s\x1B(B", "other", "ISO-2022-JP"},
         {"int main() { return 0; }\n", "ascii", "ASCII"},
         {"\xC6\xB1", "uncertain utf-8 euc-jp", "two bytes that all three read"},
-        {"\xB0\xA1", "uncertain euc-jp cp932", "one EUC-JP kanji or two half-width katakana"},
+        {"\xB0\xA1", "euc-jp", "one common EUC-JP kanji rather than two half-width katakana"},
+        {"\xD0\xDE", "uncertain euc-jp cp932", "one rare EUC-JP kanji or two half-width katakana"},
         {random, "cp932", "random bytes are read as they always were"},
     };
     for (const Case& c : cases) {

@@ -141,20 +141,20 @@ TEST_F(Mode0EncodingsTest, ChangeEntriesNameTheEncoding) {
 }
 
 TEST_F(Mode0EncodingsTest, UncertainFilesChangeOnlyWhereEveryReadingAgrees) {
-    // ﾆ is the byte C6 in code page 932, the first byte of 日 in EUC-JP (the trap). B0 A1 is 亜
-    // in EUC-JP or ｰ｡ in code page 932: uncertain, and the readings differ for ｰ.
+    // ﾆ is the byte C6 in code page 932, the first byte of 日 in EUC-JP (the trap). D0 DE is a
+    // rare kanji in EUC-JP or ﾐﾞ in code page 932: uncertain, and the readings differ for ﾐ.
     tree.Create("eucjp.txt", "\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF");  // 日本の文章
-    tree.Create("short.txt", "\xB0\xA1");
+    tree.Create("short.txt", "\xD0\xDE");
     Run(u"ﾆ", u"X");
-    Run(u"ｰ", u"X");
+    Run(u"ﾐ", u"X");
     EXPECT_EQ(tree.Read("eucjp.txt"), "\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF");
-    EXPECT_EQ(tree.Read("short.txt"), "\xB0\xA1");
+    EXPECT_EQ(tree.Read("short.txt"), "\xD0\xDE");
     EXPECT_EQ(control->State().EncodingSkippedCount, 1);
     EXPECT_EQ(control->State().ChangedFileCount, 0);
     // An ASCII search and replacement change every reading alike: the file is changed.
-    tree.Create("short.txt", "\xB0\xA1 abc");
+    tree.Create("short.txt", "\xD0\xDE abc");
     Run(u"abc", u"xyz");
-    EXPECT_EQ(tree.Read("short.txt"), "\xB0\xA1 xyz");
+    EXPECT_EQ(tree.Read("short.txt"), "\xD0\xDE xyz");
     EXPECT_EQ(control->State().EncodingSkippedCount, 0);
     EXPECT_EQ(control->State().ChangedFileCount, 1);
 }

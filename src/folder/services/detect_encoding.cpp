@@ -25,6 +25,9 @@ constexpr std::int64_t kClearMargin = 6;
 constexpr std::int64_t kUtf8Margin = 8;
 // A reader this far behind the best one is dropped before the end of the file.
 constexpr std::int64_t kDropMargin = 4096;
+// The readers go on together a block at a time; the first block is small.
+constexpr std::size_t kFirstBlock = std::size_t{4} << 10;
+constexpr std::size_t kBlock = std::size_t{64} << 10;
 
 enum ReaderIndex : std::size_t { kReadCp932, kReadUtf8, kReadEuc, kReadUtf16 };
 
@@ -41,7 +44,10 @@ struct ScoreTables {
 bool IsJisLevel1Kanji(char32_t c) {
     const char16_t unit = static_cast<char16_t>(c);
     const std::string code = Cp932Encode(std::u16string_view(&unit, 1));
-    return code.size() == 2 && static_cast<unsigned char>(code[0]) <= 0x98 && code != "\x98\x9F";
+    // Level 1 ends at 98 72; level 2 begins at 98 9F.
+    const auto lead = code.size() == 2 ? static_cast<unsigned char>(code[0]) : 0u;
+    const auto trail = code.size() == 2 ? static_cast<unsigned char>(code[1]) : 0u;
+    return lead >= 0x88 && (lead < 0x98 || (lead == 0x98 && trail <= 0x72));
 }
 
 int BaseScore(char32_t c) {
@@ -92,6 +98,11 @@ std::unique_ptr<ScoreTables> BuildScoreTables() {
                 t->cp932_lead[b0] = true;
                 DecodeUnit(Encoding::kCp932, two, 2, value);
                 t->cp932_pair[b0 << 8 | b1] = score(value);
+                // The NEC-selected rows repeat the IBM extension, which the system's own
+                // converter writes instead: text seldom holds them.
+                if ((b0 == 0xED || b0 == 0xEE) && t->cp932_pair[b0 << 8 | b1] != kFault) {
+                    t->cp932_pair[b0 << 8 | b1] = -4;
+                }
             }
         }
     }
@@ -327,12 +338,22 @@ void EncodingDetector::Feed(std::string_view window, std::uint64_t base, bool fi
             hit = at + 1 < size ? std::memchr(p + at + 1, 0x1B, size - at - 1) : nullptr;
         }
     }
-    for (Reader& reader : readers_) {
-        if (reader.alive) {
-            ReadOn(reader, p, size, base, final);
+    // A block at a time, so that a reading that falls behind is dropped early: most files are
+    // settled within their first few kilobytes.
+    for (std::size_t limit = 0; limit < size && !settled_;) {
+        limit = std::min(size, std::max(limit, static_cast<std::size_t>(Consumed() - base)) +
+                                   (Consumed() == 0 ? kFirstBlock : kBlock));
+        const bool last = final && limit == size;
+        for (Reader& reader : readers_) {
+            if (reader.alive) {
+                ReadOn(reader, p, limit, base, last);
+            }
+        }
+        DropLosers();
+        if (!last && limit == size) {
+            break;
         }
     }
-    DropLosers();
 }
 
 void EncodingDetector::DropLosers() {
@@ -421,7 +442,7 @@ Detection EncodingDetector::Result() const {
     // reading, those likelier than it.
     for (const Reader* r : alive) {
         const bool close =
-            best == &utf8 ? r->score > utf8.score : best->score - r->score <= kClearMargin;
+            best == &utf8 ? r->score > utf8.score : best->score - r->score < kClearMargin;
         if (r != best && r->faults == 0 && r->wide > 0 && close) {
             d.plausible.push_back(r->encoding);
         }
