@@ -239,14 +239,28 @@ std::size_t ReadUtf8(const unsigned char* p, std::size_t i, std::size_t end, std
 std::size_t ReadUtf16(const unsigned char* p, std::size_t i, std::size_t end, std::size_t size,
                       bool big, Tally& tally) {
     const ScoreTables& t = Scores();
+    const std::size_t hi = big ? 0 : 1;
     while (i < end) {
-        char32_t value = 0;
-        const std::size_t n =
-            DecodeUnit(big ? Encoding::kUtf16Be : Encoding::kUtf16Le, p + i, size - i, value);
-        if (value >= 0x80) {
-            tally.Add(IsEscape(value) ? kFault : value < 0x10000 ? t.bmp[value] : -2);
+        if (i + 1 >= size) {
+            tally.Add(kFault);  // an odd last byte
+            ++i;
+            continue;
         }
-        i += n;
+        const char32_t u = char32_t{p[i + hi]} << 8 | p[i + 1 - hi];
+        if (u < 0x80) {
+            i += 2;
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            char32_t value = 0;
+            const std::size_t n =
+                DecodeUnit(big ? Encoding::kUtf16Be : Encoding::kUtf16Le, p + i, size - i, value);
+            tally.Add(IsEscape(value) ? kFault : -2);
+            i += n;
+            continue;
+        }
+        tally.Add(t.bmp[u]);
+        i += 2;
     }
     return i;
 }
