@@ -12,7 +12,8 @@ import os
 import sys
 
 NAMES = {"shift_jis": "cp932", "cp932": "cp932", "euc-jp": "euc-jp", "utf-8": "utf-8",
-         "utf-16 le (bom)": "utf-16le", "utf-16": "utf-16le", "utf-16le": "utf-16le"}
+         "utf-16 le (bom)": "utf-16le", "utf-16": "utf-16le", "utf-16le": "utf-16le",
+         "utf-8-bom": "utf-8"}
 
 
 def normal(answer):

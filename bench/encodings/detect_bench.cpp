@@ -1,5 +1,6 @@
 // Runs the encoding detector on files: their verdicts, or the speed of detection.
 //   detect_bench FILE...           one line per file: PATH<TAB>VERDICT
+//   detect_bench --icu FILE...     ICU's charset detector's best match per file instead
 //   detect_bench --speed FILE...   detection over the files held in memory, in GB/s of the
 //                                  thread's CPU time (the machine may be shared)
 // VERDICT is an encoding name, "ascii", "uncertain:A,B" or "other".
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include <time.h>
+
+#include <unicode/ucsdet.h>
 
 #include "folder/services/detect_encoding.h"
 
@@ -57,7 +60,23 @@ std::string ReadFile(const char* path) {
 
 }  // namespace
 
+std::string IcuVerdict(const std::string& bytes) {
+    UErrorCode status = U_ZERO_ERROR;
+    UCharsetDetector* detector = ucsdet_open(&status);
+    ucsdet_setText(detector, bytes.data(), static_cast<std::int32_t>(bytes.size()), &status);
+    const UCharsetMatch* match = ucsdet_detect(detector, &status);
+    std::string name = match != nullptr && U_SUCCESS(status) ? ucsdet_getName(match, &status) : "";
+    ucsdet_close(detector);
+    return U_SUCCESS(status) && !name.empty() ? name : "none";
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "--icu") {
+        for (int i = 2; i < argc; ++i) {
+            std::printf("%s\t%s\n", argv[i], IcuVerdict(ReadFile(argv[i])).c_str());
+        }
+        return 0;
+    }
     const bool speed = argc > 1 && std::string_view(argv[1]) == "--speed";
     if (!speed) {
         for (int i = 1; i < argc; ++i) {
