@@ -506,8 +506,8 @@ Outcome Replace(Work& work, std::u16string_view path) {
         return state.StopRequested != 0 ? Outcome::kStopped : Outcome::kDone;
     }
     // A replacement the file's encoding cannot hold would be written as '?': the file is left
-    // as it is, and counted.
-    if (!CanEncodeText(encoding, state.ReplaceText)) {
+    // as it is, and counted. A fixed choice has refused such a replacement at Start.
+    if (automatic && !CanEncodeText(encoding, state.ReplaceText)) {
         state.EncodingSkippedCount = SaturatedSum(state.EncodingSkippedCount, 1);
         return Outcome::kDone;
     }
