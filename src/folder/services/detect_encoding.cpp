@@ -66,11 +66,11 @@ int BaseScore(char32_t c) {
     if ((c >= 0xA0 && c <= 0xBF) || (c >= 0x370 && c <= 0x4FF) || (c >= 0x2010 && c <= 0x27BF)) {
         return 0;  // Latin-1 signs, Greek, Cyrillic, punctuation and symbols
     }
-    if (c < 0x800) {
-        return -3;  // other alphabets: what a two-byte UTF-8 reading of other text gives
-    }
     if ((c >= 0x80 && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF)) {
         return -6;  // control codes and private use
+    }
+    if (c < 0x800) {
+        return -3;  // other alphabets: what a two-byte UTF-8 reading of other text gives
     }
     return -2;
 }
