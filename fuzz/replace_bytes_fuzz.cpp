@@ -217,6 +217,7 @@ void CheckReplaceInFile(std::uint8_t flags, int stop_at_yield, std::string_view 
     FileMap files{{path, std::string(bytes)}};
     MemoryFiles services(files);
     popuran::run::RunState state;
+    state.Encoding = popuran::run::kEncodingCp932;  // the engine's own code page
     state.CaseSensitive = (flags & 1) != 0 ? 1 : 0;
     state.SearchText = search;
     state.ReplaceText = replacement;

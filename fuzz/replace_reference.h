@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "folder/services/cp932.h"
+#include "folder/services/encodings.h"
 #include "folder/services/text_search.h"
 #include "folder/services/utf8.h"
 #include "run/state/run_state.h"
@@ -56,17 +57,22 @@ inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // Where search stands in text, left to right and never overlapping: every code-unit index
 // tried in turn, compared unit by unit (after case folding when case is ignored), and a match
 // never starts or ends between the two halves of a surrogate pair. An empty search is never
-// found.
+// found. With same_forms, the two forms of a two-form character (〜 and ～, ...) compare equal.
 inline std::vector<std::size_t> ReferenceMatches(std::u16string_view text,
-                                                 std::u16string_view search, bool case_sensitive) {
+                                                 std::u16string_view search, bool case_sensitive,
+                                                 bool same_forms = false) {
     std::vector<std::size_t> starts;
     const std::size_t m = search.size();
     if (m == 0 || m > text.size()) {
         return starts;
     }
-    const std::u16string haystack = case_sensitive ? std::u16string(text) : folder::FoldCase(text);
-    const std::u16string needle =
-        case_sensitive ? std::u16string(search) : folder::FoldCase(search);
+    std::u16string haystack = case_sensitive ? std::u16string(text) : folder::FoldCase(text);
+    std::u16string needle = case_sensitive ? std::u16string(search) : folder::FoldCase(search);
+    for (std::u16string* t : {&haystack, &needle}) {
+        for (char16_t& c : *t) {
+            c = same_forms ? static_cast<char16_t>(folder::SameCharacter(c)) : c;
+        }
+    }
     auto splits_pair = [&](std::size_t at) {
         return at > 0 && at < text.size() && IsHighSurrogate(text[at - 1]) &&
                IsLowSurrogate(text[at]);

@@ -6,8 +6,8 @@ namespace popuran::cli {
 
 const char kUsage[] =
     "usage: popuran-cli --mode MODE --folder DIR [--pattern PATTERN] [--search TEXT]\n"
-    "                   [--replace TEXT] [--subfolders] [--ignore-case] [--dry-run]\n"
-    "                   [--diff] [--verbose] [--json] [-0|--null]\n"
+    "                   [--replace TEXT] [--subfolders] [--ignore-case] [--encoding ENC]\n"
+    "                   [--dry-run] [--diff] [--verbose] [--json] [-0|--null]\n"
     "       popuran-cli --undo [ID] [--json]\n"
     "       popuran-cli --history [--json]\n"
     "       popuran-cli --help | --version\n"
@@ -21,6 +21,11 @@ const char kUsage[] =
     "  --folder DIR      the folder to search\n"
     "  --subfolders      search every folder below it too\n"
     "  --ignore-case     letter case does not matter (mode 0)\n"
+    "  --encoding ENC    how mode 0 reads files: auto (default: each file in the encoding\n"
+    "                    found for it: code page 932, UTF-8, EUC-JP or UTF-16 with a byte\n"
+    "                    order mark; a file whose encoding is uncertain is left as it is\n"
+    "                    unless every likely encoding gives the same result), or cp932,\n"
+    "                    utf-8, euc-jp: every file in that one\n"
     "  --dry-run         change nothing; list what a run would change or fail to change\n"
     "  --diff            show each changed file as a unified diff, in UTF-8 (not with --json)\n"
     "  --verbose         list every change as it is made\n"
@@ -36,6 +41,22 @@ const char kUsage[] =
     "not there among them) or wrong command line, 1 unexpected failure.\n";
 
 namespace {
+
+std::optional<run::EncodingChoice> ParseEncoding(const std::string& text) {
+    if (text == "auto") {
+        return run::kEncodingAuto;
+    }
+    if (text == "cp932") {
+        return run::kEncodingCp932;
+    }
+    if (text == "utf-8") {
+        return run::kEncodingUtf8;
+    }
+    if (text == "euc-jp") {
+        return run::kEncodingEucJp;
+    }
+    return std::nullopt;
+}
 
 std::optional<run::RunMode> ParseMode(const std::string& text) {
     if (text == "replace" || text == "0") {
@@ -97,6 +118,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             }
             options.mode = *mode;
             have_mode = true;
+            continue;
+        }
+        if (name == "--encoding") {
+            if (!take(text)) {
+                return std::nullopt;
+            }
+            const auto encoding = ParseEncoding(text);
+            if (!encoding) {
+                error = "unknown encoding '" + text + "' (auto, cp932, utf-8 or euc-jp)";
+                return std::nullopt;
+            }
+            options.encoding = *encoding;
             continue;
         }
         if (name == "--search") {

@@ -16,6 +16,7 @@ struct Options {
     std::array<std::u16string, run::kBoxCount> boxes;  // search, replace, pattern, folder
     bool subfolders = false;
     bool ignore_case = false;
+    run::EncodingChoice encoding = run::kEncodingAuto;
     bool dry_run = false;
     bool verbose = false;
     bool diff = false;  // a unified diff of each changed file, for reading

@@ -55,6 +55,9 @@ void WriteRunJson(std::ostream& out, const Options& options, const run::RunContr
         << ",\"changed\":" << state.ChangedFileCount;
     if (options.mode == run::kModeReplace) {
         out << ",\"replaced\":" << state.ReplacedStringCount;
+        if (state.EncodingSkippedCount != 0) {
+            out << ",\"encoding_skipped\":" << state.EncodingSkippedCount;
+        }
     }
     out << ",\"stopped\":" << (stopped ? "true" : "false");
     out << ",\"failed_count\":" << failures.size() << ",\"failed\":[";
@@ -71,7 +74,8 @@ void WriteRunJson(std::ostream& out, const Options& options, const run::RunContr
             first = false;
             if (change.new_path.empty()) {
                 out << "{\"path\":" << JsonString(change.path)
-                    << ",\"replaced\":" << change.replaced << "}";
+                    << ",\"replaced\":" << change.replaced << ",\"encoding\":\"" << change.encoding
+                    << "\"}";
             } else {
                 out << "{\"from\":" << JsonString(change.path)
                     << ",\"to\":" << JsonString(change.new_path) << "}";

@@ -24,15 +24,6 @@ constexpr int kExitStopped = 130;
 
 }  // namespace
 
-namespace {
-
-// File contents as UTF-8 for reading.
-std::string ReadableText(std::string_view bytes) {
-    return folder::TextToUtf8(folder::Cp932Decode(bytes));
-}
-
-}  // namespace
-
 int RunUndo(const Options& options, std::ostream& out, std::ostream& err) {
     folder::PosixFileServices files;
     const std::string journals = folder::JournalFolder();
@@ -104,7 +95,8 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
                 if (!old_bytes) {
                     return std::string();
                 }
-                return folder::UnifiedDiff(ReadableText(*old_bytes), ReadableText(new_bytes),
+                return folder::UnifiedDiff(folder::ReadableText(change.encoding, *old_bytes),
+                                           folder::ReadableText(change.encoding, new_bytes),
                                            folder::TextToUtf8(change.path));
             });
         }
@@ -116,6 +108,7 @@ int RunCli(const Options& options, std::ostream& out, std::ostream& err, bool pr
         }
         view.Attach(&control);
         control.State().CurrentMode = options.mode;
+        control.State().Encoding = options.encoding;
         control.CmdRpl_Click();
 
         const auto outcome = control.LastOutcome();

@@ -66,7 +66,7 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     std::optional<ReplaceAhead> ahead;
     if (state.CurrentMode == run::kModeReplace && state.FileCount > 1 && SeveralCores()) {
         const auto begin = state.FileList.begin();
-        ahead.emplace(work.files, PatternFor(state.SearchText, state.CaseSensitive != 0),
+        ahead.emplace(work.files, CandidatePatterns(state),
                       std::vector<std::u16string>(begin, begin + state.FileCount));
     }
     for (std::int32_t i = 0; i < state.FileCount; ++i) {

@@ -54,7 +54,7 @@ void CountedRename(Work& work, std::u16string_view path, const std::u16string& n
         ReportFailure(work, path, renamed.error());
         return;
     }
-    work.view.ReportChange(run::Change{std::u16string(path), new_path, 0});
+    work.view.ReportChange(run::Change{std::u16string(path), new_path, 0, {}});
 }
 
 void ShowStep(Work& work, std::int32_t& handled) {

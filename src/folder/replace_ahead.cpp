@@ -1,5 +1,6 @@
 #include "folder/replace_ahead.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -10,6 +11,7 @@
 
 #include <sched.h>
 
+#include "folder/services/encodings.h"
 #include "folder/text_endings.h"
 
 namespace popuran::folder {
@@ -137,11 +139,11 @@ bool SeveralCores() {
     return several;
 }
 
-ReplaceAhead::ReplaceAhead(FileServices& files, const SearchPattern& pattern,
+ReplaceAhead::ReplaceAhead(FileServices& files, const std::vector<SearchPattern>& patterns,
                            std::vector<std::u16string> paths)
     : files_(files),
-      ahead_pattern_(pattern),
-      own_pattern_(pattern),
+      ahead_patterns_(patterns),
+      own_patterns_(patterns),
       status_(paths.size(), Status::kOpen),
       read_(paths.size(), 0) {
     if (paths.size() < 2 || !files.ConcurrentReads()) {
@@ -183,7 +185,7 @@ void ReplaceAhead::LookAhead() {
         }
         lock.unlock();
         TheHelper().CloseReleased();
-        Look(j, ahead_pattern_, kNoBudget);
+        Look(j, ahead_patterns_, kNoBudget);
         lock.lock();
     }
 }
@@ -210,7 +212,7 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
                 next_ = i + 1;
                 status_[i] = Status::kBusy;
                 lock.unlock();
-                Look(i, own_pattern_, kOwnBudget);
+                Look(i, own_patterns_, kOwnBudget);
                 lock.lock();
                 continue;
             case Status::kBusy:
@@ -219,7 +221,7 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
         std::size_t j = 0;
         if (Take(j)) {
             lock.unlock();
-            Look(j, own_pattern_, kOwnBudget);
+            Look(j, own_patterns_, kOwnBudget);
             lock.lock();
         } else if (changed_.wait_until(lock, give_up) == std::cv_status::timeout &&
                    status_[i] == Status::kBusy && taken_over_ != i) {
@@ -227,19 +229,19 @@ bool ReplaceAhead::HoldsNoMatch(std::size_t i, std::int64_t length) {
             // looks at the file too, and the other gives it up as soon as it notices.
             taken_over_ = i;
             lock.unlock();
-            Look(i, own_pattern_, kOwnBudget);
+            Look(i, own_patterns_, kOwnBudget);
             lock.lock();
         }
     }
 }
 
-void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, std::int64_t budget) {
+void ReplaceAhead::Look(std::size_t j, std::vector<SearchPattern>& patterns, std::int64_t budget) {
     // Each thread keeps its buffer from folder to folder.
     thread_local Buffer buffer;
     std::int64_t bytes = 0;
     Status status = Status::kMayHold;
     try {
-        status = Search(j, pattern, buffer, budget, bytes);
+        status = Search(j, patterns, buffer, budget, bytes);
     } catch (const std::exception&) {
         status = Status::kMayHold;  // out of memory, say: the run will see for itself
     }
@@ -257,15 +259,20 @@ void ReplaceAhead::Look(std::size_t j, SearchPattern& pattern, std::int64_t budg
     changed_.notify_all();
 }
 
-ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, SearchPattern& pattern, Buffer& buffer,
-                                          std::int64_t budget, std::int64_t& bytes) {
+ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, std::vector<SearchPattern>& patterns,
+                                          Buffer& buffer, std::int64_t budget,
+                                          std::int64_t& bytes) {
     const std::u16string& path = paths_[j];
-    if (TextKindByName(path) == TextKind::kBinary) {
+    if (TextKindByName(path) == TextKind::kBinary || patterns.empty()) {
         return Status::kMayHold;
     }
     // A match never reaches past the end of what is in hand, so a piece plus the longest
     // match's bytes always leaves room to read on.
-    const std::size_t capacity = kPieceBytes + pattern.MaxMatchBytes() + 2;
+    std::size_t longest = 0;
+    for (const SearchPattern& pattern : patterns) {
+        longest = std::max(longest, pattern.MaxMatchBytes());
+    }
+    const std::size_t capacity = kPieceBytes + longest + 4;
     if (buffer.size != capacity) {
         buffer.bytes = std::make_unique_for_overwrite<char[]>(capacity);
         buffer.size = capacity;
@@ -274,8 +281,12 @@ ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, SearchPattern& pattern,
     if (!input) {
         return Status::kMayHold;
     }
+    // Where each pattern goes on in the buffer; kSkip for a pattern of another encoding.
+    constexpr std::size_t kSkip = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> from(patterns.size(), 0);
     std::size_t size = 0;
     bool at_end = false;
+    bool first = true;
     for (;;) {
         while (size < capacity && !at_end) {
             if (stopping_ || passed_ > j || (budget == kNoBudget && taken_over_ == j)) {
@@ -292,16 +303,50 @@ ReplaceAhead::Status ReplaceAhead::Search(std::size_t j, SearchPattern& pattern,
             size += *got;
             bytes += static_cast<std::int64_t>(*got);
         }
-        ByteSpan match;
-        std::size_t resume = 0;
-        if (pattern.Find(std::string_view(buffer.bytes.get(), size), 0, at_end, match, resume)) {
-            return Status::kMayHold;
+        const std::string_view piece(buffer.bytes.get(), size);
+        if (first) {
+            first = false;
+            if (piece.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4) ||
+                piece.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4)) {
+                return Status::kMayHold;
+            }
+            const bool utf16_mark =
+                piece.substr(0, 2) == "\xFF\xFE" || piece.substr(0, 2) == "\xFE\xFF";
+            for (std::size_t k = 0; k < patterns.size(); ++k) {
+                const Encoding e = patterns[k].TextEncoding();
+                const bool utf16 = e == Encoding::kUtf16Le || e == Encoding::kUtf16Be;
+                from[k] = utf16 ? (utf16_mark ? std::min<std::size_t>(2, size) : kSkip) : 0;
+            }
+        }
+        for (std::size_t at = piece.find('\x1B'); at != std::string_view::npos;
+             at = piece.find('\x1B', at + 1)) {
+            if (at + 1 < size && (piece[at + 1] == '$' || piece[at + 1] == '(')) {
+                return Status::kMayHold;  // ISO-2022-JP: the run decides
+            }
+        }
+        std::size_t keep_from = size;
+        for (std::size_t k = 0; k < patterns.size(); ++k) {
+            if (from[k] == kSkip) {
+                continue;
+            }
+            ByteSpan match;
+            std::size_t resume = 0;
+            if (patterns[k].Find(piece, from[k], at_end, match, resume)) {
+                return Status::kMayHold;
+            }
+            from[k] = resume;
+            keep_from = std::min(keep_from, resume);
         }
         if (at_end) {
             return Status::kNoMatch;
         }
-        std::memmove(buffer.bytes.get(), buffer.bytes.get() + resume, size - resume);
-        size -= resume;
+        std::memmove(buffer.bytes.get(), buffer.bytes.get() + keep_from, size - keep_from);
+        size -= keep_from;
+        for (std::size_t& f : from) {
+            if (f != kSkip) {
+                f -= keep_from;
+            }
+        }
     }
 }
 

@@ -23,10 +23,13 @@ namespace popuran::folder {
 // a match is read again by the run when its turn comes.
 class ReplaceAhead {
 public:
-    // Looks ahead over paths with a copy of pattern, when the file services allow reads from a
+    // Looks ahead over paths with copies of patterns (one per encoding a file may be read in:
+    // a file "holds no match" only when none of them finds one; UTF-16 patterns are tried on
+    // files with a UTF-16 byte order mark only), when the file services allow reads from a
     // second thread and there are at least two paths; otherwise every answer is "may hold a
-    // match" and nothing is read here.
-    ReplaceAhead(FileServices& files, const SearchPattern& pattern,
+    // match" and nothing is read here. A file in an encoding that mode 0 leaves alone may
+    // always hold a match, so that the run sees it.
+    ReplaceAhead(FileServices& files, const std::vector<SearchPattern>& patterns,
                  std::vector<std::u16string> paths);
     // Stops looking ahead and waits until the second thread has left this folder (a file it
     // is reading is given up after at most one more piece); the thread then stays idle.
@@ -51,16 +54,16 @@ private:
 
     void LookAhead();
     // Reads and searches paths_[j] (at most budget bytes of it), then records what it found.
-    void Look(std::size_t j, SearchPattern& pattern, std::int64_t budget);
-    Status Search(std::size_t j, SearchPattern& pattern, Buffer& buffer, std::int64_t budget,
-                  std::int64_t& bytes);
+    void Look(std::size_t j, std::vector<SearchPattern>& patterns, std::int64_t budget);
+    Status Search(std::size_t j, std::vector<SearchPattern>& patterns, Buffer& buffer,
+                  std::int64_t budget, std::int64_t& bytes);
     // The next file nobody has taken yet, within reach of the run's position; or false.
     bool Take(std::size_t& j);
 
     FileServices& files_;
     std::vector<std::u16string> paths_;
-    SearchPattern ahead_pattern_;  // the second thread's
-    SearchPattern own_pattern_;    // the run's thread's, while it waits
+    std::vector<SearchPattern> ahead_patterns_;  // the second thread's
+    std::vector<SearchPattern> own_patterns_;    // the run's thread's, while it waits
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "folder/services/cp932.h"
+#include "folder/services/encodings.h"
 #include "folder/services/text_search.h"
 
 namespace popuran::folder {
@@ -57,15 +58,51 @@ char32_t FirstCodePoint(std::u16string_view text) {
     return text[0];
 }
 
+int ByteWeight(unsigned char b);
+
+// The code points of text, each two-form character as its one value.
 std::vector<char32_t> CodePoints(std::u16string_view text) {
     std::vector<char32_t> out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const char32_t c = FirstCodePoint(text.substr(i));
-        out.push_back(c);
+        out.push_back(SameCharacter(c));
         i += c > 0xFFFF ? 2 : 1;
     }
     return out;
+}
+
+// True when the character has a code in the encoding.
+bool HasCode(Encoding encoding, char32_t c) {
+    std::u16string text;
+    if (c > 0xFFFF) {
+        text = {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+    } else {
+        text = {static_cast<char16_t>(c)};
+    }
+    return CanEncodeText(encoding, text) &&
+           DecodeText(encoding, EncodeText(encoding, text)) == text;
+}
+
+// The two places in word whose bytes are rarest, for the candidate scan.
+void PickRareBytes(const std::string& word, std::size_t& rare, std::size_t& rare2) {
+    auto weight = [&word](std::size_t i) {
+        return ByteWeight(static_cast<unsigned char>(word[i]));
+    };
+    rare = 0;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (weight(i) < weight(rare)) {
+            rare = i;
+        }
+    }
+    rare2 = rare == 0 ? word.size() - 1 : 0;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (i != rare &&
+            (word[rare2] == word[rare] || (word[i] != word[rare] && weight(i) < weight(rare2)))) {
+            rare2 = i;
+        }
+    }
 }
 
 std::unique_ptr<UnitTables> BuildTables() {
@@ -86,8 +123,8 @@ std::unique_ptr<UnitTables> BuildTables() {
     }
     auto decode = [&t](std::string_view bytes, char32_t& value, char32_t& folded) {
         const std::u16string text = Cp932Decode(bytes);
-        value = FirstCodePoint(text);
-        folded = FirstCodePoint(FoldCase(text));
+        value = SameCharacter(FirstCodePoint(text));
+        folded = SameCharacter(FirstCodePoint(FoldCase(text)));
         ++t->codes[value];
     };
     for (unsigned b = 0; b < 256; ++b) {
@@ -182,9 +219,13 @@ __attribute__((target("avx2"))) const char* ScanAvx2(const char* hay, std::size_
 
 }  // namespace
 
-SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
-    : case_sensitive_(case_sensitive) {
+SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, Encoding encoding)
+    : encoding_(encoding), case_sensitive_(case_sensitive) {
     if (search.empty()) {
+        return;
+    }
+    if (encoding != Encoding::kCp932) {
+        CompileOther(search);
         return;
     }
     const UnitTables& t = Tables();
@@ -193,7 +234,7 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
     // A plain byte search is enough when every character of the text has exactly one code and
     // no single-byte character of it could be read as the start of a pair: then the text's
     // bytes standing at a character boundary are exactly a match, and nothing else is.
-    exact_ = case_sensitive && Cp932CanEncode(search);
+    exact_ = case_sensitive && CanEncodeText(Encoding::kCp932, search);
     if (exact_) {
         for (const char32_t c : units_) {
             const auto it = t.codes.find(c);
@@ -204,7 +245,7 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
         }
     }
     if (exact_) {
-        encoded_ = Cp932Encode(search);
+        encoded_ = EncodeText(Encoding::kCp932, search);
         for (std::size_t i = 0; i < encoded_.size();) {
             const auto b0 = static_cast<unsigned char>(encoded_[i]);
             const auto b1 =
@@ -216,26 +257,12 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
             }
             i += n;
         }
-        exact_ = exact_ && Cp932Decode(encoded_) == search;
+        exact_ = exact_ && CodePoints(Cp932Decode(encoded_)) == units_;
     }
     if (exact_) {
         max_match_bytes_ = encoded_.size();
         // The byte search looks for the two rarest bytes of the text at their places.
-        auto weight = [this](std::size_t i) {
-            return ByteWeight(static_cast<unsigned char>(encoded_[i]));
-        };
-        for (std::size_t i = 0; i < encoded_.size(); ++i) {
-            if (weight(i) < weight(rare_)) {
-                rare_ = i;
-            }
-        }
-        rare2_ = rare_ == 0 ? encoded_.size() - 1 : 0;
-        for (std::size_t i = 0; i < encoded_.size(); ++i) {
-            if (i != rare_ && (encoded_[rare2_] == encoded_[rare_] ||
-                               (encoded_[i] != encoded_[rare_] && weight(i) < weight(rare2_)))) {
-                rare2_ = i;
-            }
-        }
+        PickRareBytes(encoded_, rare_, rare2_);
         return;
     }
     encoded_.clear();
@@ -284,17 +311,71 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive)
     }
 }
 
+void SearchPattern::CompileOther(std::u16string_view search) {
+    units_ = CodePoints(case_sensitive_ ? std::u16string(search) : FoldCase(search));
+    // Bytes alone find the text when each of its characters has one code here: UTF-8 and
+    // UTF-16 hold both forms of a two-form character, EUC-JP one.
+    exact_ = case_sensitive_ && CanEncodeText(encoding_, search);
+    for (std::size_t i = 0; exact_ && i < search.size(); ++i) {
+        const char32_t c = FirstCodePoint(search.substr(i));
+        exact_ = OtherForm(c) == c || !HasCode(encoding_, c) || !HasCode(encoding_, OtherForm(c));
+    }
+    if (exact_) {
+        encoded_ = EncodeText(encoding_, search);
+        max_match_bytes_ = encoded_.size();
+        PickRareBytes(encoded_, rare_, rare2_);
+        return;
+    }
+    max_match_bytes_ = MaxUnitBytes(encoding_) * units_.size();
+    kmp_.assign(units_.size(), 0);
+    for (std::size_t i = 1, k = 0; i < units_.size(); ++i) {
+        while (k > 0 && units_[i] != units_[k]) {
+            k = static_cast<std::size_t>(kmp_[k - 1]);
+        }
+        if (units_[i] == units_[k]) {
+            ++k;
+        }
+        kmp_[i] = static_cast<std::int32_t>(k);
+    }
+    starts_.assign(units_.size(), 0);
+}
+
 bool SearchPattern::Find(std::string_view bytes, std::size_t from, bool final, ByteSpan& match,
                          std::size_t& resume) const {
     if (units_.empty()) {
         resume = final ? bytes.size() : ResumePoint(bytes, from, final);
         return false;
     }
-    return exact_ ? FindExact(bytes, from, final, match, resume)
-                  : FindUnits(bytes, from, final, match, resume);
+    if (exact_) {
+        return FindExact(bytes, from, final, match, resume);
+    }
+    return encoding_ == Encoding::kCp932 ? FindUnits(bytes, from, final, match, resume)
+                                         : FindDecoded(bytes, from, final, match, resume);
+}
+
+char32_t SearchPattern::UnitAt(std::string_view bytes, std::size_t q, std::size_t& length) const {
+    char32_t value = 0;
+    length = DecodeUnit(encoding_, reinterpret_cast<const unsigned char*>(bytes.data()) + q,
+                        bytes.size() - q, value);
+    return SameCharacter(case_sensitive_ ? value : FoldCodePoint(value));
 }
 
 std::size_t SearchPattern::WalkTo(std::string_view bytes, std::size_t q, std::size_t limit) const {
+    if (encoding_ != Encoding::kCp932) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const bool ascii_single =
+            encoding_ != Encoding::kUtf16Le && encoding_ != Encoding::kUtf16Be;
+        while (q < limit) {
+            if (ascii_single && p[q] < 0x80) {
+                ++q;
+                continue;
+            }
+            std::size_t length = 0;
+            UnitAt(bytes, q, length);
+            q += length;
+        }
+        return q;
+    }
     const UnitTables& t = Tables();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
@@ -317,11 +398,36 @@ std::size_t SearchPattern::NextBoundary(std::string_view bytes, std::size_t q,
     // A byte that never starts a pair ends a character, so the byte after it starts one: the
     // walk begins at the last such byte before p, or at the boundary already known. Each byte
     // is looked at a bounded number of times as q moves on.
-    const UnitTables& t = Tables();
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t s = p;
-    while (s > q && t.lead[b[s - 1]]) {
-        --s;
+    switch (encoding_) {
+        case Encoding::kCp932:
+            while (s > q && Tables().lead[b[s - 1]]) {
+                --s;
+            }
+            break;
+        case Encoding::kEucJp:
+            // Only 0x8E, 0x8F and 0xA1 to 0xFE start a sequence.
+            while (s > q && (b[s - 1] == 0x8E || b[s - 1] == 0x8F || b[s - 1] >= 0xA1)) {
+                --s;
+            }
+            break;
+        case Encoding::kUtf16Le:
+        case Encoding::kUtf16Be: {
+            // Units stand at even offsets; only a high surrogate joins the unit after it.
+            const std::size_t high = encoding_ == Encoding::kUtf16Le ? 1 : 2;
+            s = std::max(q, p & ~std::size_t{1});
+            while (s > q && s >= 2 && (b[s - high] & 0xFC) == 0xD8) {
+                s -= 2;
+            }
+            break;
+        }
+        default:
+            // Every byte that is not a continuation byte starts a character.
+            while (s > q && (s == bytes.size() || (b[s] & 0xC0) == 0x80)) {
+                --s;
+            }
+            break;
     }
     return WalkTo(bytes, s, p);
 }
@@ -332,7 +438,7 @@ std::size_t SearchPattern::ResumePoint(std::string_view bytes, std::size_t from,
     }
     // A match starting before limit would have ended inside the window; a lead byte in the last
     // place cannot be read before the next byte comes, so at least one byte is kept.
-    const std::size_t keep = std::max<std::size_t>(max_match_bytes_, 2);
+    const std::size_t keep = std::max<std::size_t>(max_match_bytes_, MaxUnitBytes(encoding_));
     const std::size_t limit = bytes.size() >= keep ? bytes.size() - keep + 1 : 0;
     return NextBoundary(bytes, from, std::max(limit, from));
 }
@@ -480,18 +586,66 @@ bool SearchPattern::FindUnits(std::string_view bytes, std::size_t from, bool fin
     return false;
 }
 
-const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitive) {
-    // Compiling looks at the tables of every code; a run compiles its search text once per
-    // thread, and the pattern is not shared between threads (it keeps state while it finds).
-    thread_local std::unique_ptr<SearchPattern> pattern;
-    thread_local std::u16string pattern_search;
-    thread_local bool pattern_case = true;
-    if (!pattern || pattern_search != search || pattern_case != case_sensitive) {
-        pattern = std::make_unique<SearchPattern>(search, case_sensitive);
-        pattern_search = search;
-        pattern_case = case_sensitive;
+bool SearchPattern::FindDecoded(std::string_view bytes, std::size_t from, bool final,
+                                ByteSpan& match, std::size_t& resume) const {
+    const std::size_t size = bytes.size();
+    const std::size_t m = units_.size();
+    const std::size_t unit_max = MaxUnitBytes(encoding_);
+    const std::size_t keep = std::max(max_match_bytes_, unit_max);
+    const std::size_t limit =
+        final ? size : std::max(from, size >= keep ? size - keep + 1 : std::size_t{0});
+    std::size_t resume_at = static_cast<std::size_t>(-1);
+    std::size_t q = from;
+    std::size_t j = 0;
+    std::size_t slot = 0;
+    while (q < size) {
+        if (resume_at == static_cast<std::size_t>(-1) && q >= limit) {
+            resume_at = q;
+        }
+        if (!final && size - q < unit_max) {
+            break;  // The next window tells how long this character is.
+        }
+        std::size_t length = 0;
+        const char32_t value = UnitAt(bytes, q, length);
+        starts_[slot] = q;
+        slot = slot + 1 == m ? 0 : slot + 1;
+        while (j > 0 && units_[j] != value) {
+            j = static_cast<std::size_t>(kmp_[j - 1]);
+        }
+        if (units_[j] == value) {
+            ++j;
+        }
+        q += length;
+        if (j == m) {
+            match = ByteSpan{starts_[slot], q};
+            return true;
+        }
     }
-    return *pattern;
+    if (resume_at == static_cast<std::size_t>(-1)) {
+        resume_at = q;
+    }
+    resume = final ? size : resume_at;
+    return false;
+}
+
+const SearchPattern& PatternFor(const std::u16string& search, bool case_sensitive,
+                                Encoding encoding) {
+    // Compiling looks at the tables of every code; a run compiles its search text once per
+    // thread and encoding, and the pattern is not shared between threads (it keeps state while
+    // it finds).
+    struct Cached {
+        std::unique_ptr<SearchPattern> pattern;
+        std::u16string search;
+        bool case_sensitive = true;
+    };
+    thread_local std::array<Cached, 6> cache;
+    Cached& c = cache[static_cast<std::size_t>(encoding)];
+    if (!c.pattern || c.search != search || c.case_sensitive != case_sensitive) {
+        c.pattern = std::make_unique<SearchPattern>(search, case_sensitive, encoding);
+        c.search = search;
+        c.case_sensitive = case_sensitive;
+    }
+    return *c.pattern;
 }
 
 }  // namespace popuran::folder

@@ -36,6 +36,10 @@ std::u16string Summary(RunMode mode, std::int32_t total, const RunState& state,
     if (mode == kModeReplace) {
         text += u"置換したファイルの数 = " + number(state.ChangedFileCount) + u"\r";
         text += u"置換した文字列の数 = " + number(state.ReplacedStringCount);
+        if (state.EncodingSkippedCount != 0) {
+            text += u"\r文字コードが原因で置換できなかったファイルの数 = " +
+                    number(state.EncodingSkippedCount);
+        }
     } else if (mode == kModeExtension) {
         text += u"置換したファイルの数 = " + number(state.ChangedFileCount);
     } else {
@@ -92,7 +96,7 @@ bool RunControl::SearchFolderFound() {
 void RunControl::Start() {
     RunState& s = state_;
     const RunMode mode = s.CurrentMode;
-    if (!ValidateInputs(view_, mode) || !SearchFolderFound()) {
+    if (!ValidateInputs(view_, mode, s.Encoding) || !SearchFolderFound()) {
         outcome_ = Outcome::Refused;
         return;
     }
@@ -111,6 +115,7 @@ void RunControl::Start() {
     s.FileCount = 0;
     s.ChangedFileCount = 0;
     s.ReplacedStringCount = 0;
+    s.EncodingSkippedCount = 0;
     s.StopRequested = 0;
     s.ProgressTicks = 0;
     abandoned_ = false;

@@ -1,6 +1,6 @@
 #include "run/validate_inputs.h"
 
-#include "folder/services/cp932.h"
+#include "folder/services/encodings.h"
 #include "folder/services/text_search.h"
 
 namespace popuran::run {
@@ -27,6 +27,9 @@ const char16_t* const kOtherMessages[] = {
     u"",
 };
 constexpr char16_t kUnencodable[] = u"置換後の文字列に Shift_JIS で表せない文字が含まれています。";
+constexpr char16_t kUnencodableEucJp[] =
+    u"置換後の文字列に EUC-JP で表せない文字が含まれています。";
+constexpr char16_t kUnencodableUtf8[] = u"置換後の文字列に UTF-8 で表せない文字が含まれています。";
 
 Refusal Refuse(RunMode mode, int code, int box) {
     return Refusal{mode == kModeReplace ? kMode0Messages[code] : kOtherMessages[code], box};
@@ -42,8 +45,8 @@ bool EndsInBak(const std::u16string& text) {
 
 }  // namespace
 
-std::optional<Refusal> CheckInputs(RunMode mode,
-                                   const std::array<std::u16string, kBoxCount>& boxes) {
+std::optional<Refusal> CheckInputs(RunMode mode, const std::array<std::u16string, kBoxCount>& boxes,
+                                   EncodingChoice encoding) {
     const auto& search = boxes[kSearchBox];
     const auto& replacement = boxes[kReplaceBox];
     const auto& pattern = boxes[kPatternBox];
@@ -69,8 +72,24 @@ std::optional<Refusal> CheckInputs(RunMode mode,
                 return Refuse(mode, 4, kFolderBox);
             }
             // Written as '?' this character would corrupt the file, so the run is refused.
-            if (!folder::Cp932CanEncode(replacement)) {
-                return Refusal{kUnencodable, kReplaceBox};
+            switch (encoding) {
+                case kEncodingCp932:
+                    if (!folder::CanEncodeText(folder::Encoding::kCp932, replacement)) {
+                        return Refusal{kUnencodable, kReplaceBox};
+                    }
+                    break;
+                case kEncodingEucJp:
+                    if (!folder::CanEncodeText(folder::Encoding::kEucJp, replacement)) {
+                        return Refusal{kUnencodableEucJp, kReplaceBox};
+                    }
+                    break;
+                case kEncodingUtf8:
+                    if (!folder::CanEncodeText(folder::Encoding::kUtf8, replacement)) {
+                        return Refusal{kUnencodableUtf8, kReplaceBox};
+                    }
+                    break;
+                default:
+                    break;
             }
             return std::nullopt;
         case kModeExtension:
@@ -92,12 +111,12 @@ std::optional<Refusal> CheckInputs(RunMode mode,
     }
 }
 
-bool ValidateInputs(RunView& view, RunMode mode) {
+bool ValidateInputs(RunView& view, RunMode mode, EncodingChoice encoding) {
     std::array<std::u16string, kBoxCount> boxes;
     for (int i = 0; i < kBoxCount; ++i) {
         boxes[static_cast<std::size_t>(i)] = view.BoxText(i);
     }
-    const auto refusal = CheckInputs(mode, boxes);
+    const auto refusal = CheckInputs(mode, boxes, encoding);
     if (!refusal) {
         return true;
     }

@@ -184,6 +184,15 @@ FrmMain::FrmMain(QWidget* parent)
     Place(*ChkSub, t.Rect(1920, 1800, 1575, 180));
     ChkBin = new QCheckBox(Q(u"大文字/小文字を区別"), this);
     Place(*ChkBin, t.Rect(3720, 1800, 2055, 180));
+    // Mode 0 only: a row of its own under the check boxes, in the column of the boxes.
+    LblCode = new QLabel(Q(u"文字コード(&E):"), this);
+    CboCode = new QComboBox(this);
+    for (const char16_t* entry : {u"自動判別", u"Shift_JIS", u"UTF-8", u"EUC-JP"}) {
+        CboCode->addItem(Q(entry));
+    }
+    Place(*CboCode, t.Rect(1920, 2100, 1800, 300));
+    LblCode->setBuddy(CboCode);
+    PlaceLabel(*LblCode, 240, 2160, 180);
 
     CmdRpl = new QPushButton(Q(kStartCaption), this);
     CmdRpl->setDefault(true);
@@ -231,9 +240,9 @@ FrmMain::FrmMain(QWidget* parent)
     for (QLabel* label : {LblPath, static_cast<QLabel*>(LblStat)}) {
         label->setFocusPolicy(Qt::NoFocus);
     }
-    QWidget* const tab_order[] = {Cbobox[0],  Cbobox[1], Cbobox[2], Cbobox[3], CmdPlace,
-                                  ChkSub,     ChkBin,    CmdRpl,    CboType,   CmdEnd,
-                                  CmdPreview, CmdUndo,   OptFN[0],  OptFN[1]};
+    QWidget* const tab_order[] = {Cbobox[0], Cbobox[1],  Cbobox[2], Cbobox[3], CmdPlace,
+                                  ChkSub,    ChkBin,     CboCode,   CmdRpl,    CboType,
+                                  CmdEnd,    CmdPreview, CmdUndo,   OptFN[0],  OptFN[1]};
     for (std::size_t i = 1; i < std::size(tab_order); ++i) {
         setTabOrder(tab_order[i - 1], tab_order[i]);
     }
@@ -242,6 +251,7 @@ FrmMain::FrmMain(QWidget* parent)
     setAcceptDrops(true);
 
     connect(CboType, &QComboBox::activated, this, &FrmMain::CboType_Click);
+    connect(CboCode, &QComboBox::activated, this, &FrmMain::CboCode_Click);
     for (int i = 0; i < 2; ++i) {
         connect(OptFN[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
                 [this, i] { OptFN_Click(i); });
@@ -316,6 +326,18 @@ void FrmMain::ApplyMode(run::RunMode mode) {
     } else {
         ChkBin->hide();
     }
+    LblCode->setVisible(mode == run::kModeReplace);
+    CboCode->setVisible(mode == run::kModeReplace);
+}
+
+void FrmMain::CboCode_Click() {
+    // The entries are in the order of the choices; a run in progress keeps the one it began
+    // with, and the box shows it again.
+    if (!Idle()) {
+        CboCode->setCurrentIndex(run_.State().Encoding);
+        return;
+    }
+    run_.State().Encoding = static_cast<run::EncodingChoice>(CboCode->currentIndex());
 }
 
 void FrmMain::CboType_Click() {
@@ -403,10 +425,9 @@ void FrmMain::CmdPreview_Click() {
         if (new_bytes == nullptr || !old_bytes) {
             return std::string();
         }
-        auto readable = [](std::string_view bytes) {
-            return folder::TextToUtf8(folder::Cp932Decode(bytes));
-        };
-        return folder::UnifiedDiff(readable(*old_bytes), readable(*new_bytes),
+        const std::string encoding = row.encoding.toStdString();
+        return folder::UnifiedDiff(folder::ReadableText(encoding, *old_bytes),
+                                   folder::ReadableText(encoding, *new_bytes),
                                    folder::TextToUtf8(path));
     };
     auto* dialog = new FrmPreview(mode, std::move(preview_rows_), Q(preview_totals_), diff, this);
@@ -708,7 +729,7 @@ void FrmMain::ReportChange(const run::Change& change) {
     PreviewRow row;
     row.path = Q(change.path);
     row.new_path = Q(change.new_path);
-    row.encoding = QStringLiteral("Shift_JIS");
+    row.encoding = QString::fromStdString(change.encoding);
     row.replaced = change.replaced;
     preview_rows_.push_back(std::move(row));
 }

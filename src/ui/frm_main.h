@@ -73,6 +73,8 @@ public:
     QPushButton* CmdPlace;
     QCheckBox* ChkSub;
     QCheckBox* ChkBin;
+    QLabel* LblCode;
+    QComboBox* CboCode;  // 文字コード: how mode 0 reads files
     QPushButton* CmdRpl;
     QPushButton* CmdPreview;
     QPushButton* CmdUndo;
@@ -104,6 +106,7 @@ protected:
 
 private Q_SLOTS:
     void CboType_Click();
+    void CboCode_Click();
     void OptFN_Click(int index);
     void CmdRpl_Click();
     void CmdPreview_Click();

@@ -152,7 +152,7 @@ protected:
             tree.Create(f.name, f.bytes);
             paths.push_back(tree.Text(f.name));
         }
-        ReplaceAhead ahead(files, SearchPattern(search, case_sensitive), paths);
+        ReplaceAhead ahead(files, {SearchPattern(search, case_sensitive)}, paths);
         for (std::size_t i = 0; i < table.size(); ++i) {
             SCOPED_TRACE(table[i].name);
             EXPECT_EQ(ahead.HoldsNoMatch(i, static_cast<std::int64_t>(table[i].bytes.size())),
@@ -214,7 +214,7 @@ TEST_F(ReplaceAheadTest, TheRunDoesNotWaitLongForAStuckSecondThread) {
     FaultyReads files;
     tree.Create("slow.txt", "no such word");
     tree.Create("quick.txt", "nor here");
-    ReplaceAhead ahead(files, SearchPattern(u"needle", true),
+    ReplaceAhead ahead(files, {SearchPattern(u"needle", true)},
                        {tree.Text("slow.txt"), tree.Text("quick.txt")});
     ASSERT_TRUE(files.AwaitStuck());
     // The run searches slow.txt itself, while the second thread still waits for its read.
@@ -228,7 +228,7 @@ TEST_F(ReplaceAheadTest, AFileThatGrewSinceItWasReadIsNotRuledOut) {
     PosixFileServices files;
     tree.Create("a.txt", "first");
     tree.Create("b.txt", "second");
-    ReplaceAhead ahead(files, SearchPattern(u"needle", true),
+    ReplaceAhead ahead(files, {SearchPattern(u"needle", true)},
                        {tree.Text("a.txt"), tree.Text("b.txt")});
     // Read before or after the change, b.txt is not ruled out: a match, or another length.
     tree.Create("b.txt", "second needle");
@@ -257,10 +257,10 @@ TEST_F(ReplaceAheadTest, EndsAtOnceWhenTheFolderIsLeftEarlyAndServesTheNextFolde
     }
     const auto length = static_cast<std::int64_t>(4 * kPiece);
     {
-        ReplaceAhead left(files, SearchPattern(u"needle", true), paths);
+        ReplaceAhead left(files, {SearchPattern(u"needle", true)}, paths);
         EXPECT_TRUE(left.HoldsNoMatch(0, length));
     }
-    ReplaceAhead next(files, SearchPattern(u"needle", true), paths);
+    ReplaceAhead next(files, {SearchPattern(u"needle", true)}, paths);
     for (std::size_t i = 0; i < paths.size(); i += 7) {
         EXPECT_TRUE(next.HoldsNoMatch(i, length));
     }

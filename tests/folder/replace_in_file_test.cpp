@@ -19,6 +19,14 @@ using testing::FileOp;
 using testing::U16;
 using testing::U8;
 
+// A run state with code page 932 as the fixed choice: these tests hold the engine's own
+// behaviour.
+run::RunState Cp932State() {
+    run::RunState state;
+    state.Encoding = run::kEncodingCp932;
+    return state;
+}
+
 // The status label with the square in cell k.
 std::string Cell(int k) {
     std::string text;
@@ -52,7 +60,7 @@ protected:
     std::vector<std::string> Names() const { return tree.Names(); }
 
     testing::TempTree tree;
-    run::RunState state;
+    run::RunState state = Cp932State();
     testing::FakeView view;
     FakeFileServices files;
     Work work{state, view, files};
@@ -188,7 +196,7 @@ TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         tree.Create("m.txt", std::string(static_cast<std::size_t>(c.matches), 'a') + "z");
-        run::RunState s;
+        run::RunState s = Cp932State();
         s.SearchText = u"a";
         s.ReplaceText = u"b";
         s.CaseSensitive = 1;

@@ -219,6 +219,14 @@ std::size_t FindText(std::u16string_view haystack, std::u16string_view needle, s
     return case_sensitive ? FindExact(haystack, needle, from) : FindFolded(haystack, needle, from);
 }
 
+char32_t FoldCodePoint(char32_t c) {
+    if (c < 0x10000) {
+        return GetFoldTables().fold[c];
+    }
+    const UChar32 folded = u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT);
+    return folded > 0xFFFF ? static_cast<char32_t>(folded) : c;
+}
+
 std::u16string FoldCase(std::u16string_view text) {
     const FoldTables& t = GetFoldTables();
     return MapCodePoints(text, [&t](UChar32 c, bool bmp) -> UChar32 {

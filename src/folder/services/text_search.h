@@ -15,6 +15,8 @@ inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 // an empty needle is never found.
 std::size_t FindText(std::u16string_view haystack, std::u16string_view needle, std::size_t from,
                      bool case_sensitive);
+// Simple case folding of one code point (a BMP character folds to a BMP character).
+char32_t FoldCodePoint(char32_t c);
 // Simple case folding, code point by code point; the length never changes.
 std::u16string FoldCase(std::u16string_view text);
 // Simple upper/lower case mapping, code point by code point ('ß' stays 'ß'); characters without

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <vector>
 
+#include "folder/services/encodings.h"
+#include "folder/services/utf8.h"
+
 namespace popuran::folder {
 
 namespace {
@@ -207,6 +210,17 @@ std::string UnifiedDiff(std::string_view old_text, std::string_view new_text,
         i = end;
     }
     return out;
+}
+
+std::string ReadableText(std::string_view encoding_name, std::string_view bytes) {
+    Encoding encoding = Encoding::kCp932;
+    for (const Encoding e : {Encoding::kUtf8, Encoding::kUtf8Bom, Encoding::kEucJp,
+                             Encoding::kUtf16Le, Encoding::kUtf16Be}) {
+        if (EncodingName(e) == encoding_name) {
+            encoding = e;
+        }
+    }
+    return TextToUtf8(DecodeText(encoding, bytes));
 }
 
 }  // namespace popuran::folder

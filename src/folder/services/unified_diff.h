@@ -12,4 +12,8 @@ namespace popuran::folder {
 std::string UnifiedDiff(std::string_view old_text, std::string_view new_text,
                         std::string_view label);
 
+// File contents as UTF-8 for reading, decoded in the encoding named as in a change ("cp932",
+// "utf-8", "euc-jp", "utf-16le", ...; code page 932 when the name is unknown or empty).
+std::string ReadableText(std::string_view encoding_name, std::string_view bytes);
+
 }  // namespace popuran::folder

@@ -29,6 +29,7 @@ struct Change {
     std::u16string path;        // the file (mode 0) or its old path (modes 1 to 3)
     std::u16string new_path;    // modes 1 to 3: the new path; empty in mode 0
     std::int32_t replaced = 0;  // mode 0: replacements in the file
+    std::string encoding;       // mode 0: the file's encoding ("cp932", "utf-8", ...)
 };
 
 // A file that the run meant to change and could not, with the system's reason.
