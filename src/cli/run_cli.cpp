@@ -4,7 +4,6 @@
 
 #include "cli/json_writer.h"
 #include "cli/terminal_view.h"
-#include "folder/services/cp932.h"
 #include "folder/services/diff_capture.h"
 #include "folder/services/dry_run_file_services.h"
 #include "folder/services/file_services.h"

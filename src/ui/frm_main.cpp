@@ -20,7 +20,6 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "folder/services/cp932.h"
 #include "folder/services/unified_diff.h"
 #include "folder/services/utf8.h"
 #include "run/undo.h"

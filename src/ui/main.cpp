@@ -9,6 +9,7 @@
 
 #include "ui/app_icon.h"
 #include "ui/frm_main.h"
+#include "ui/frm_preview.h"
 #include "ui/mod_main.h"
 
 namespace {

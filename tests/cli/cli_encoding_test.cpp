@@ -41,7 +41,8 @@ TEST(CliEncodings, ChangesNameTheirEncodingAndFilesLeftAloneAreCounted) {
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out,
               "{\"mode\":0,\"searched\":2,\"changed\":1,\"replaced\":1,"
-              "\"encoding_skipped\":1,\"stopped\":false,\"changes\":[{\"path\":\"" +
+              "\"encoding_skipped\":1,\"stopped\":false,\"failed_count\":0,\"failed\":[],"
+              "\"changes\":[{\"path\":\"" +
                   tree.Path("u.txt") + "\",\"replaced\":1,\"encoding\":\"utf-8\"}]}\n");
     const auto plain = with({});
     EXPECT_EQ(plain.out,
