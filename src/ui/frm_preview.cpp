@@ -56,6 +56,9 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::ForegroundRole && !row.failure.isEmpty()) {
         return QColor(Qt::red);
     }
+    if (role == Qt::ToolTipRole) {
+        return row.failure.isEmpty() ? row.path : row.failure;
+    }
     if (role != Qt::DisplayRole && role != Qt::EditRole) {
         return {};
     }
@@ -110,16 +113,27 @@ FrmPreview::FrmPreview(run::RunMode mode, std::vector<PreviewRow> rows, const QS
     LstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     LstFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LstFiles->verticalHeader()->hide();
-    LstFiles->horizontalHeader()->setStretchLastSection(mode != run::kModeReplace);
-    LstFiles->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    LstFiles->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Interactive);
+    // The paths take the room; the short columns are as wide as what they hold.
+    QHeaderView* header = LstFiles->horizontalHeader();
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(
+        1, mode == run::kModeReplace ? QHeaderView::ResizeToContents : QHeaderView::Stretch);
+    header->setSectionResizeMode(
+        2, mode == run::kModeReplace ? QHeaderView::ResizeToContents : QHeaderView::Interactive);
+    if (mode != run::kModeReplace) {
+        header->resizeSection(2, 160);
+    }
+    // Paths lose their start rather than the file's name when the room is short.
+    LstFiles->setTextElideMode(Qt::ElideLeft);
 
     TxtLines = new QTextEdit(this);
     TxtLines->setReadOnly(true);
     TxtLines->setLineWrapMode(QTextEdit::NoWrap);
     TxtLines->setVisible(mode == run::kModeReplace);
 
-    LblTotals = new QLabel(totals, this);
+    QString shown_totals = totals;
+    shown_totals.replace(QLatin1Char('\r'), QStringLiteral("　"));
+    LblTotals = new QLabel(shown_totals, this);
     LblTotals->setTextFormat(Qt::PlainText);
     CmdRun = new QPushButton(Q(u"実行(&R)"), this);
     CmdClose = new QPushButton(Q(u"閉じる(&C)"), this);
