@@ -135,11 +135,32 @@ Result<void> WriteAll(int fd, std::string_view bytes, const std::string& context
     return {};
 }
 
+// A file read on the run's thread, hashed as it is read.
+class HashingInput final : public InputFile {
+public:
+    HashingInput(std::unique_ptr<InputFile> inner,
+                 std::shared_ptr<JournallingFileServices::Reading> reading)
+        : inner_(std::move(inner)), reading_(std::move(reading)) {}
+
+    Result<std::size_t> Read(char* buffer, std::size_t n) override {
+        auto got = inner_->Read(buffer, n);
+        if (got) {
+            reading_->hash.Update(std::string_view(buffer, *got));
+            reading_->bytes += *got;
+        }
+        return got;
+    }
+
+private:
+    std::unique_ptr<InputFile> inner_;
+    std::shared_ptr<JournallingFileServices::Reading> reading_;
+};
+
 // The new contents of a file, hashed as they are written; the rewrite is recorded just before
 // it is put in place and confirmed right after.
 class JournalledOutput final : public AtomicOutput {
 public:
-    JournalledOutput(std::unique_ptr<AtomicOutput> inner, FileServices& files,
+    JournalledOutput(std::unique_ptr<AtomicOutput> inner, JournallingFileServices& files,
                      JournalWriter& journal, std::u16string path, std::u16string backup)
         : inner_(std::move(inner)),
           files_(files),
@@ -154,7 +175,7 @@ public:
 
     Result<void> Commit() override {
         // The file still holds its old contents here: the new ones are put in place only below.
-        auto old_hash = HashFile(files_, path_);
+        auto old_hash = files_.OldContentsHash(path_);
         if (!old_hash) {
             return tl::unexpected(old_hash.error());
         }
@@ -174,7 +195,7 @@ public:
 
 private:
     std::unique_ptr<AtomicOutput> inner_;
-    FileServices& files_;
+    JournallingFileServices& files_;
     JournalWriter& journal_;
     std::u16string path_;
     std::u16string backup_;
@@ -491,6 +512,31 @@ std::vector<std::string> JournalIds(const std::string& folder) {
     return ids;
 }
 
+JournallingFileServices::JournallingFileServices(FileServices& inner, JournalWriter& journal)
+    : ForwardingFileServices(inner), journal_(journal), owner_(std::this_thread::get_id()) {}
+
+Result<std::unique_ptr<InputFile>> JournallingFileServices::OpenInput(std::u16string_view path) {
+    auto input = inner_.OpenInput(path);
+    // The look-ahead reads on its own thread; only the run's thread rewrites files.
+    if (!input || std::this_thread::get_id() != owner_) {
+        return input;
+    }
+    last_read_path_ = path;
+    last_read_ = std::make_shared<Reading>();
+    return std::unique_ptr<InputFile>(
+        std::make_unique<HashingInput>(std::move(*input), last_read_));
+}
+
+Result<std::string> JournallingFileServices::OldContentsHash(std::u16string_view path) {
+    if (last_read_ != nullptr && last_read_path_ == path) {
+        auto length = inner_.Length(path);
+        if (length && static_cast<std::uint64_t>(*length) == last_read_->bytes) {
+            return last_read_->hash.Hex();
+        }
+    }
+    return HashFile(inner_, path);
+}
+
 Result<std::unique_ptr<AtomicOutput>> JournallingFileServices::BeginReplace(
     std::u16string_view path) {
     auto inner = inner_.BeginReplace(path);
@@ -498,7 +544,7 @@ Result<std::unique_ptr<AtomicOutput>> JournallingFileServices::BeginReplace(
         return inner;
     }
     return std::unique_ptr<AtomicOutput>(std::make_unique<JournalledOutput>(
-        std::move(*inner), inner_, journal_, std::u16string(path), std::u16string(path) + u".BAK"));
+        std::move(*inner), *this, journal_, std::u16string(path), std::u16string(path) + u".BAK"));
 }
 
 Result<void> JournallingFileServices::Rename(std::u16string_view old_path,

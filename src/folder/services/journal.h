@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "folder/services/failure.h"
@@ -126,16 +127,31 @@ std::vector<std::string> JournalIds(const std::string& folder);
 // after. Reads and listings pass straight through.
 class JournallingFileServices final : public ForwardingFileServices {
 public:
-    JournallingFileServices(FileServices& inner, JournalWriter& journal)
-        : ForwardingFileServices(inner), journal_(journal) {}
+    JournallingFileServices(FileServices& inner, JournalWriter& journal);
 
+    // Files opened on the run's thread are hashed as they are read, so that a rewrite need not
+    // read its file a second time for the hash of the old contents.
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override;
     [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
 
+    // The hash of the old contents of path: from its last reading on the run's thread when that
+    // read the whole file, else read now.
+    Result<std::string> OldContentsHash(std::u16string_view path);
+
+    // What the run's thread has read of a file, and its hash so far.
+    struct Reading {
+        ContentHash hash;
+        std::uint64_t bytes = 0;
+    };
+
 private:
     JournalWriter& journal_;
+    std::thread::id owner_;
+    std::u16string last_read_path_;
+    std::shared_ptr<Reading> last_read_;
 };
 
 }  // namespace popuran::folder
