@@ -129,6 +129,7 @@ folder::Result<UndoResult> UndoRun(folder::FileServices& files, const std::strin
     }
     UndoResult result;
     result.run = entry->header;
+    std::vector<std::int32_t> undone;
     for (auto c = entry->changes.rbegin(); c != entry->changes.rend(); ++c) {
         if (c->undone) {
             continue;
@@ -144,10 +145,15 @@ folder::Result<UndoResult> UndoRun(folder::FileServices& files, const std::strin
         if (step == Step::kRestored) {
             ++result.restored;
         }
-        // Marked so that another undo does not count it again; losing the mark loses nothing,
-        // since every step looks at the files first.
-        (void)folder::AppendUndone(folder, id, c->seq);
+        // Marked so that another undo does not count it again, a thousand at a time; losing
+        // marks to a kill loses nothing, since every step looks at the files first.
+        undone.push_back(c->seq);
+        if (undone.size() >= 1000) {
+            (void)folder::AppendUndone(folder, id, undone);
+            undone.clear();
+        }
     }
+    (void)folder::AppendUndone(folder, id, undone);
     return result;
 }
 

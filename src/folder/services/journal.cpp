@@ -387,13 +387,21 @@ void JournalWriter::EndRun() {
     armed_ = false;
 }
 
-Result<void> AppendUndone(const std::string& folder, const std::string& id, std::int32_t seq) {
+Result<void> AppendUndone(const std::string& folder, const std::string& id,
+                          const std::vector<std::int32_t>& seqs) {
+    if (seqs.empty()) {
+        return {};
+    }
     const std::string path = PathOf(folder, id);
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) {
         return Fail(errno, path);
     }
-    auto written = WriteAll(fd, "U\t" + std::to_string(seq) + "\n", path);
+    std::string records;
+    for (const std::int32_t seq : seqs) {
+        records += "U\t" + std::to_string(seq) + "\n";
+    }
+    auto written = WriteAll(fd, records, path);
     close(fd);
     return written;
 }
@@ -479,12 +487,16 @@ Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& i
             entry.changes.push_back(std::move(c));
             continue;
         }
-        for (auto& c : entry.changes) {
-            if (c.seq == seq && f[0] == "D") {
-                c.confirmed = true;
-            } else if (c.seq == seq && f[0] == "U") {
-                c.undone = true;
-            }
+        // Changes are numbered in the order they are recorded, so a number is its place.
+        JournalChange* c = nullptr;
+        if (seq >= 0 && static_cast<std::size_t>(seq) < entry.changes.size() &&
+            entry.changes[static_cast<std::size_t>(seq)].seq == seq) {
+            c = &entry.changes[static_cast<std::size_t>(seq)];
+        }
+        if (c != nullptr && f[0] == "D") {
+            c->confirmed = true;
+        } else if (c != nullptr && f[0] == "U") {
+            c->undone = true;
         }
     }
     if (!have_header) {

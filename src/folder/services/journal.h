@@ -114,9 +114,9 @@ private:
     std::optional<Failure> failure_;
 };
 
-// Marks change `seq` of entry `id` as undone (one appended record).
+// Marks these changes of entry `id` as undone (appended records, one write).
 [[nodiscard]] Result<void> AppendUndone(const std::string& folder, const std::string& id,
-                                        std::int32_t seq);
+                                        const std::vector<std::int32_t>& seqs);
 
 // Reads one entry. A last record cut short by a kill is ignored.
 Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& id);
