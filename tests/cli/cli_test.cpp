@@ -82,18 +82,10 @@ TEST_F(CliTest, ExitStatusesAndMessagesOfCommandLinesThatRunNoWork) {
     EXPECT_EQ(tree.Read("a.txt"), "same");
 }
 
-TEST_F(CliTest, LowerCaseRunPlainAndJson) {
+TEST_F(CliTest, JsonOfARenameAndOfAReplacementInEachEncoding) {
     tree.Create("README.TXT", "x");
     tree.Create("sub/Note.md", "x");
     tree.Create("sub/empty", "");
-    auto run = RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root(), "--subfolders",
-                       "--dry-run"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, tree.Path("README.TXT") + "\t" + tree.Path("readme.txt") + "\n" +
-                           tree.Path("sub/Note.md") + "\t" + tree.Path("sub/note.md") + "\n" +
-                           "検索したファイルの数 = 3\n変換したファイルの数 = 2\n");
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"README.TXT", "sub"}));
-
     auto json = RunCli({"--mode", "2", "--pattern", "*", "--folder", tree.Root(), "--subfolders",
                         "--json", "--verbose"});
     EXPECT_EQ(json.status, 0) << json.err;
@@ -105,7 +97,29 @@ TEST_F(CliTest, LowerCaseRunPlainAndJson) {
                   "\"},{\"from\":\"" + tree.Path("sub/Note.md") + "\",\"to\":\"" +
                   tree.Path("sub/note.md") + "\"}]}\n");
     EXPECT_TRUE(json.err.empty());
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"readme.txt", "sub"}));
+
+    testing::TempTree texts;
+    texts.Create("u.txt", "\xEF\xBE\x90");  // ﾐ in UTF-8
+    texts.Create("d.txt", "\xD0\xDE");      // a rare kanji in EUC-JP, or ﾐﾞ in code page 932
+    const std::vector<std::string> args = {"--mode",    "replace",  "--search",  "ﾐ",
+                                           "--replace", "X",        "--pattern", "*.txt",
+                                           "--folder",  texts.Root()};
+    auto with = [&args](std::vector<std::string> more) {
+        more.insert(more.begin(), args.begin(), args.end());
+        return RunCli(more);
+    };
+    EXPECT_EQ(with({"--json", "--verbose"}).out,
+              "{\"mode\":0,\"searched\":2,\"changed\":1,\"replaced\":1,"
+              "\"encoding_skipped\":1,\"stopped\":false,\"failed_count\":0,\"failed\":[],"
+              "\"changes\":[{\"path\":\"" +
+                  texts.Path("u.txt") + "\",\"replaced\":1,\"encoding\":\"utf-8\"}]}\n");
+    EXPECT_EQ(with({}).out,
+              "検索したファイルの数 = 2\n置換したファイルの数 = 0\n置換した文字列の数 = 0\n"
+              "文字コードが原因で置換できなかったファイルの数 = 1\n");
+    // The fixed code page 932 reads d.txt as ﾐﾞ.
+    EXPECT_EQ(with({"--encoding", "cp932"}).out,
+              "検索したファイルの数 = 2\n置換したファイルの数 = 1\n置換した文字列の数 = 1\n");
+    EXPECT_EQ(texts.Read("d.txt"), "X\xDE");
 }
 
 // Waits until the run has renamed a file, so that its handler is surely installed, then sends
@@ -239,7 +253,14 @@ TEST(ParseOptions, ModesBoxesAndErrors) {
         {{"--mode", "0", "-x"}, -1, "", 0, "unknown argument '-x'"},
         {{"--mode", "0", "--null=yes"}, -1, "", 0, "--null takes no value"},
         {{"--undo", "--mode", "0"}, -1, "", 0, "--undo and --history do not run: leave out --mode"},
+        {{"--mode", "0", "--encoding", "sjis"}, -1, "", 0,
+         "unknown encoding 'sjis' (auto, cp932, utf-8 or euc-jp)"},
     };
+    int choice = 0;
+    for (const char* encoding : {"auto", "cp932", "utf-8", "euc-jp"}) {
+        std::string error;
+        EXPECT_EQ(ParseOptions({"--mode", "0", "--encoding", encoding}, error)->encoding, choice++);
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
         std::string error;
@@ -248,6 +269,7 @@ TEST(ParseOptions, ModesBoxesAndErrors) {
         if (options) {
             EXPECT_EQ(options->mode, c.mode);
             EXPECT_EQ(options->boxes[static_cast<std::size_t>(c.which)], folder::Utf8ToText(c.box));
+            EXPECT_EQ(options->encoding, 0) << "auto by default";
         } else {
             EXPECT_EQ(error, c.error);
         }

@@ -1,14 +1,16 @@
-// Type detection on real files: signature rows and their order, html markers, application names
-// in the whole of a compound document, the 150000-byte head, the range error and failures.
+// Type detection: the signature rows and their order, pages, mp3 evidence, application names in
+// the whole of a compound document, the system's type database, the range error and failures.
 #include "filetype/extension_by_content.h"
 
 #include <cerrno>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "folder/renaming.h"
+#include "folder/services/dry_run_file_services.h"
+#include "folder/services/path_helpers.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
@@ -20,27 +22,44 @@ using testing::FakeFileServices;
 using testing::FileOp;
 using testing::U8;
 
-const std::string kBinary(10, '\0');  // a zero byte in the head makes a file binary
-// A compound document's signature and two zero bytes.
-const std::string kOle("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1\0\0", 10);
-const std::size_t kPiece = std::size_t{1} << 20;
-
 std::string Bytes(const char* literal, std::size_t size) { return std::string(literal, size); }
 
+// An MPEG audio frame: its four header bytes, then zeros up to its length.
+std::string Frame(const std::string& header, std::size_t length) {
+    std::string frame = header;
+    frame.resize(length, '\0');
+    return frame;
+}
+
+const std::size_t kPiece = std::size_t{1} << 20;  // compound documents are read in these
+const std::string kOle = Bytes("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1\0\0", 10);
+// MPEG 1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes a frame, 418 with the padding bit.
+const std::string kMpeg1 = Bytes("\xff\xfb\x90\x00", 4);
+const std::string kTwoFrames = Frame(kMpeg1, 417) + Frame(kMpeg1, 417);
+const std::string kId3 = Bytes("ID3\x03\0\0\0\0\0\x0a", 10) + std::string(10, 'T');  // 20 bytes
+const std::string kExif = Bytes(
+    "\xff\xd8\xff\xe1\0\x18"
+    "Exif\0\0MM\0\x2a\0\0\0\x08\0\0",
+    22);
+const std::string kFont =
+    Bytes("\0\1\0\0\0\x0c\0\x80\0\x03\0\x40", 12) + "cmap" + std::string(12, '\0') + "mp3";
+
 struct Case {
+    const char* name;
     std::string bytes;
     const char* expected;  // UTF-8; "ERANGE" for the range error
     const char* why;
 };
 
-// Each case's bytes as a file, told through services that count every call.
-void RunCases(const std::vector<Case>& cases) {
+// Each case's bytes under its name, told through services that count every call, with the
+// system's type database when one is given.
+void RunCases(const std::vector<Case>& cases, MagicDatabase* database = nullptr) {
     testing::TempTree tree;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        tree.Create("file", c.bytes);
+        tree.Create(c.name, c.bytes);
         FakeFileServices files;
-        const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text("file"));
+        const auto got = ExtensionByContent(files, tree.Text(c.name), database);
         EXPECT_EQ(files.Calls(FileOp::ReadAll), 0) << "a file is never read whole at once";
         if (std::string(c.expected) == "ERANGE") {
             ASSERT_FALSE(got.has_value()) << U8(*got);
@@ -52,152 +71,176 @@ void RunCases(const std::vector<Case>& cases) {
     }
 }
 
-TEST(ExtensionByContent, TextIsHtmlByTheMarkersInTheHead) {
+TEST(ExtensionByContent, SignatureRowsInTheirOrder) {
+    RunCases({
+        {"a", Bytes("\xff\xd8\xff\xe0\0\x10jFiF\0\x01", 12), "jpg", "JFIF at 6, any case"},
+        {"a", Bytes("gif89a\x01\0\x01\0\0\0", 12), "gif", "gif in lower case"},
+        {"a", Bytes("BM\x36\0\0\0\0\0\0\0\0\0", 12), "bmp", "BM"},
+        {"a", Bytes("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12), "exe", "MZ"},
+        {"a", Bytes("PK\x03\x04\x14\0\0\0\x08\0\0\0", 12), "zip", "PK"},
+        {"a", Bytes("\x20\0-lh5-\0\0\0\0\0", 12), "lzh", "lh at 3, anything at 0 to 2"},
+        {"a", Bytes("MThd\0\0\0\x06\0\x01\0\x02", 12), "mid", "MThd"},
+        {"a", Bytes("RIFF\x24\0\0\0WAVEfmt ", 16), "wav", "RIFF WAVE"},
+        {"a", Bytes("riff\x24\0\0\0aviX", 12), "avi", "lower case, offset 11 not looked at"},
+        {"a", Bytes("\0rA\0\0\0\0\0\0\0\0\0", 12), "ra", "ra after any first byte"},
+        {"a", Bytes("\0pdf\0\0\0\0\0\0\0\0", 12), "pdf", "pdf after any first byte"},
+        {"a", Bytes("MSCF\0\0\0\0\0\0\0\0", 12), "cab", "MSCF"},
+        {"a", Bytes("MZ\x90\0\0\0JFIF", 10), "jpg", "JFIF beats MZ"},
+        {"a", Bytes("RIFF\x24\0\0\0WAVX", 12), "", "WAVE failing at 11 and AVI at 8"},
+        {"a", Bytes("\0\0\0\0\0\0\0", 7), "", "seven zero bytes reach no offset past the head"},
+        {"a", Bytes("\0", 1), "ERANGE", "one zero byte"},
+        {"a", Bytes("GIF8\0a", 6), "ERANGE", "six bytes fail at row 1 whatever they hold"},
+        {"a", Bytes("RIFF\0\0\0\0WA", 10), "ERANGE", "WAVE reaches offset 10"},
+        {"a", Bytes("RIFF\0\0\0\0XY", 10), "", "WAVE and AVI both fail at 8"},
+        {"a", "", "ERANGE", "an empty file"},
+    });
+}
+
+TEST(ExtensionByContent, TextAndPages) {
     const std::string html = "<html><head><title>t</title></head><body>";
     RunCases({
-        {"a", "txt", "one letter"},
-        {"<HTML><HEAD><TITLE>t</TITLE></HEAD><BODY bgcolor=white>x</BODY></HTML>", "html",
-         "upper case, body with attributes"},
-        {"<Html><hEaD><TiTlE>t</tItLe><BoDy>", "html", "mixed case"},
-        {"<title>t</title><body><head><html>", "html", "any order"},
-        {"<HTML><HEAD></HEAD><BODY>x</BODY></HTML>", "html", "no title"},
-        {"<head><title>t</title></head><body>", "txt", "no html tag"},
-        {"\x93\xfa\x96\x7b<html><head><title>\x8c\xa9</title><body>", "html",
-         "double-byte text around the markers"},
-        {"\x01\x02\x03", "txt", "control bytes without a zero are text"},
-        {html + std::string(150000 - html.size(), 'x') + '\0', "html", "a zero past the head"},
-        {html + std::string(149999 - html.size(), 'x') + '\0', "", "a zero at the head's end"},
+        {"a", "a", "txt", "one letter"},
+        {"a", "\x01\x02\x03", "txt", "control bytes without a zero are text"},
+        {"a", "<Html><hEaD><TiTlE>t</tItLe><BoDy>", "html", "mixed case"},
+        {"a", "x <!doctype HTML PUBLIC", "html", "document type in any case"},
+        {"a", "<HTML\r\n<BODY>", "html", "tag name, then a line end"},
+        {"a", "<html>", "html", "a bare html tag"},
+        {"a", "<htmlx><html-like>", "txt", "a longer tag name"},
+        {"a", "<head><title>t</title><body> <html", "txt", "html at the very end"},
+        {"a", "\x93\xfa<html><head><title>\x8c\xa9</title><body>", "html", "double-byte text"},
+        {"a", html + std::string(150000 - html.size(), 'x') + '\0', "html", "a zero past the head"},
+        {"a", html + std::string(149999 - html.size(), 'x') + '\0', "", "a zero in the head"},
     });
 }
 
-TEST(ExtensionByContent, EachSignatureRowGivesItsAnswer) {
+TEST(ExtensionByContent, Mp3NeedsATagOrTwoFramesThatFollowOneAnother) {
     RunCases({
-        {Bytes("\xff\xd8\xff\xe0\0\x10JFIF\0\x01", 12), "jpg", "JFIF at 6"},
-        {Bytes("\xff\xd8\xff\xe0\0\x10jFiF\0\x01", 12), "jpg", "jfif in mixed case"},
-        {Bytes("GIF89a\x01\0\x01\0\0\0", 12), "gif", "GIF89a"},
-        {Bytes("gif89a\x01\0\x01\0\0\0", 12), "gif", "gif in lower case"},
-        {Bytes("BM\x36\0\0\0\0\0\0\0\0\0", 12), "bmp", "BM"},
-        {Bytes("MZ\x90\0\x03\0\0\0\x04\0\0\0", 12), "exe", "MZ"},
-        {Bytes("PK\x03\x04\x14\0\0\0\x08\0\0\0", 12), "zip", "PK"},
-        {Bytes("\x20\0-lh5-\0\0\0\0\0", 12), "lzh", "lh at 3, anything at 0 to 2"},
-        {Bytes("MThd\0\0\0\x06\0\x01\0\x02", 12), "mid", "MThd"},
-        {Bytes("RIFF\x24\0\0\0WAVEfmt ", 16), "wav", "RIFF WAVE"},
-        {Bytes("RIFF\x24\0\0\0AVI LIST", 16), "avi", "RIFF AVI and a blank"},
-        {Bytes("riff\x24\0\0\0aviX", 12), "avi", "lower case, offset 11 not looked at"},
-        {Bytes(".ra\xfd\0\x04\0\0\0\0\0\0", 12), "ra", "dot ra"},
-        {Bytes("\0rA\0\0\0\0\0\0\0\0\0", 12), "ra", "ra after any first byte"},
-        {Bytes("%PDF-1.4\0\0\0\0", 12), "pdf", "percent PDF"},
-        {Bytes("\0pdf\0\0\0\0\0\0\0\0", 12), "pdf", "pdf after any first byte"},
-        {Bytes("MSCF\0\0\0\0\0\0\0\0", 12), "cab", "MSCF"},
+        {"a", kTwoFrames + kMpeg1, "mp3", "two frames at the start"},
+        {"a", Frame(Bytes("\xff\xfb\x92\x00", 4), 418) + kMpeg1, "mp3", "the padding bit"},
+        {"a", Frame(Bytes("\xff\xfb\x92\x00", 4), 417) + kTwoFrames, "", "one byte early"},
+        {"a", Frame(kMpeg1, 420), "", "one frame, then the end of the file"},
+        {"a", Frame(kMpeg1, 417) + "\xff\xf3\x40\xc4", "", "second header of another stream"},
+        {"a", Frame("\xff\xe3\x40\xc4", 208) + "\xff\xe3\x40\xc4", "mp3", "MPEG 2.5"},
+        {"a", Frame(Bytes("\xff\xfd\x90\x00", 4), 417) + Bytes("\xff\xfd\x90\x00", 4), "",
+         "Layer II"},
+        {"a", Frame(Bytes("\xff\xfb\xf0\x00", 4), 417) + kMpeg1, "", "bitrate index 15"},
+        {"a", Frame(Bytes("\xff\xfb\x9c\x00", 4), 417) + kMpeg1, "", "sampling rate index 3"},
+        {"a", Frame(Bytes("\xff\xfb\x90\x02", 4), 417) + kMpeg1, "", "reserved emphasis"},
+        {"a", kId3 + std::string(30, '\0') + kTwoFrames, "mp3", "zeros after the tag"},
+        {"a", Bytes("ID3\x04\0\x10\0\0\0\x0a", 10) + std::string(20, 'T') + kTwoFrames, "mp3",
+         "an ID3v2.4 footer"},
+        {"a", Bytes("ID3\x05\0\0\0\0\0\x0a", 10) + std::string(10, 'T') + kTwoFrames, "",
+         "unknown tag version"},
+        {"a", Bytes("ID3\x03\0\0\0\x09\x28\0", 10) + std::string(150010, '\0'), "mp3",
+         "a tag too long for the head"},
     });
 }
 
-TEST(ExtensionByContent, EarlierRowsWinFailedRowsFallThroughAndShortHeadsAreRangeErrors) {
-    RunCases({
-        {Bytes("MZ\x90\0\0\0JFIF", 10), "jpg", "JFIF beats MZ"},
-        {Bytes("\xff\xd8\xff\xe1\0\x18"
-               "Exif\0\0",
-               12),
-         "", "Exif is no row"},
-        {Bytes("RIFF\x24\0\0\0RMID", 12), "", "RMID is neither WAVE nor AVI"},
-        {Bytes("RIFF\x24\0\0\0WAVX", 12), "", "WAVE failing at 11 and AVI at 8"},
-        {Bytes("RIFF\x24\0\0\0RMID Microsoft Word", 27), "", "RMID goes on, not a document"},
-        {Bytes("\0\0\0\0\0\0\0", 7), "", "seven zero bytes reach no offset past the head"},
-        {Bytes("\0", 1), "ERANGE", "one zero byte"},
-        {Bytes("GIF8\0a", 6), "ERANGE", "six bytes fail at row 1 whatever they hold"},
-        {Bytes("\0\0\0\0\0\0JF", 8), "ERANGE", "JF at 6 reaches offset 8"},
-        {Bytes("RIFF\0\0\0\0", 8), "ERANGE", "RIFF reaches offset 8"},
-        {Bytes("RIFF\0\0\0\0WA", 10), "ERANGE", "WAVE reaches offset 10"},
-        {Bytes("RIFF\0\0\0\0XY", 10), "", "WAVE and AVI both fail at 8"},
-    });
-}
-
-// The application names are searched in all of a compound document, read in pieces of 1 MiB.
-TEST(ExtensionByContent, ApplicationNamesInTheirOrderAnywhereInACompoundDocument) {
+// The application names are searched in all of a compound document, read in pieces.
+TEST(ExtensionByContent, ApplicationNamesAnywhereInACompoundDocument) {
     const std::string z(kPiece - 11, 'z');
     RunCases({
-        {kOle + "Microsoft Word and Microsoft Excel", "xls", "Excel before Word"},
-        {kOle + "Microsoft Word", "doc", "Word alone"},
-        {kOle + "microsoft word", "", "application names respect case"},
-        {kBinary + "Microsoft Word", "", "not a compound document"},
-        {kOle + "mp3 MP3", "", "mp3 is no application name"},
-        {kOle + " Microsoft Word", "doc", "a blank before the name"},
-        {kOle + "\x81Microsoft Word", "", "a lead byte swallows the M"},
-        {kOle + "\x81\x81Microsoft Word", "doc", "a whole double-byte character before the M"},
-        {kOle + "Microsoft Word\x81", "doc", "a lead byte at the very end"},
-        {kOle + std::string(3 * kPiece, 'z') + "Microsoft Word", "doc", "in the fourth piece"},
-        {kOle + z + "\x81Microsoft Word" + z, "", "the swallowed M starts the second piece"},
-        {kOle + z + "\x81\x81Microsoft Word" + z, "doc",
-         "a character across the pieces, then the M"},
-        {kOle + z.substr(4) + "Microsoft Excel", "xls", "a name across the pieces"},
+        {"a", kOle + "Microsoft Word and Microsoft Excel", "xls", "Excel before Word"},
+        {"a", kOle + "microsoft word", "", "application names respect case"},
+        {"a", std::string(10, '\0') + "Microsoft Word", "", "not a compound document"},
+        {"a", kOle + "\x81Microsoft Word", "", "a lead byte swallows the M"},
+        {"a", kOle + "\x81\x81Microsoft Word\x81", "doc", "whole characters, a lead at the end"},
+        {"a", kOle + std::string(3 * kPiece, 'z') + "Microsoft Word", "doc", "the fourth piece"},
+        {"a", kOle + z + "\x81Microsoft Word" + z, "", "the swallowed M starts the second piece"},
+        {"a", kOle + z + "\x81\x81Microsoft Word" + z, "doc", "a character across the pieces"},
+        {"a", kOle + z.substr(4) + "Microsoft Excel", "xls", "a name across the pieces"},
     });
 }
 
-TEST(ExtensionByContent, AnEmptyFileIsARangeErrorWithoutBeingRead) {
-    testing::TempTree tree;
-    tree.Create("empty", "");
-    FakeFileServices files;
-    const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text("empty"));
-    ASSERT_FALSE(got.has_value());
-    EXPECT_EQ(got.error().code, std::errc::result_out_of_range);
-    EXPECT_EQ(files.Calls(FileOp::ReadHead), 0);
-    EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
+TEST(ExtensionByContent, TheTypeDatabaseNamesWhatTheRulesDoNot) {
+    MagicDatabase database;
+    RunCases(
+        {
+            {"ls",
+             Bytes("\x7f"
+                   "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3e\0",
+                   20) +
+                 std::string(60, '\0') + "mp3 colours",
+             "", "a program holding mp3"},
+            {"font.mp3", kFont, "ttf", "a font holding mp3"},
+            {"song.dat", kId3 + kTwoFrames, "mp3", "the rules come first"},
+            {"photo.txt", kExif, "jpg", "Exif JPEG: the rules' own name for JPEG"},
+            {"photo.JPEG", kExif, "jpeg", "an extension the database lists is kept"},
+            {"memo", kOle + "Microsoft Word", "doc", "compound document naming its application"},
+            {"memo.txt", "Microsoft Word", "txt", "plain text naming the application"},
+            {"blob.dat", std::string(64, '\0') + "\x01\x02\x03", "", "unknown to the database"},
+            {"icon.txt", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>", "svg", "SVG"},
+            {"Release", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n", "asc", "PGP"},
+            {"image", "P1\n2 2\n0 1\n1 0\n", "pbm", "plain PBM"},
+            {"icon", "/* XPM */\nstatic char *x[] = {\n\"1 1 1 1\",\n};\n", "xpm", "XPM"},
+            {"notes.dat", "<p>a note</p>", "txt", "markup that is no known format"},
+            {"lib.zip",
+             Bytes("PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x09\0\x04\0"
+                   "META-INF/\xfe\xca\0\0",
+                   43),
+             "jar", "a Java archive"},
+        },
+        &database);
 }
-
-// Fails the reads of every file it opens from the nth on (1-based).
-class FailingReads final : public FakeFileServices {
-public:
-    explicit FailingReads(int nth) : nth_(nth) {}
-    folder::Result<std::unique_ptr<folder::InputFile>> OpenInput(
-        std::u16string_view path) override {
-        auto input = FakeFileServices::OpenInput(path);
-        if (!input) {
-            return input;
-        }
-        return std::unique_ptr<folder::InputFile>(
-            std::make_unique<Input>(std::move(*input), *this));
-    }
-
-private:
-    struct Input final : folder::InputFile {
-        Input(std::unique_ptr<folder::InputFile> inner, FailingReads& owner)
-            : inner_(std::move(inner)), owner_(owner) {}
-        folder::Result<std::size_t> Read(char* buffer, std::size_t n) override {
-            if (++owner_.reads_ >= owner_.nth_) {
-                return folder::Fail(EIO, "Read");
-            }
-            return inner_->Read(buffer, n);
-        }
-        std::unique_ptr<folder::InputFile> inner_;
-        FailingReads& owner_;
-    };
-    int nth_;
-    int reads_ = 0;
-};
 
 TEST(ExtensionByContent, FailuresOfTheFileReachTheCaller) {
     testing::TempTree tree;
     tree.Create("file", kOle + std::string(3 * kPiece, 'z') + "Microsoft Word");
-    const auto expect_failure = [&](FakeFileServices& files, const char* path, const char* why) {
-        SCOPED_TRACE(why);
-        const folder::Result<std::u16string> got = ExtensionByContent(files, tree.Text(path));
-        ASSERT_FALSE(got.has_value()) << U8(*got);
-        EXPECT_NE(got.error().code, std::errc::result_out_of_range);
-    };
-    const std::pair<FileOp, const char*> faults[] = {
-        {FileOp::Length, "length"},
-        {FileOp::ReadHead, "head"},
-        {FileOp::OpenInput, "open for the markers"},
-    };
-    for (const auto& [op, why] : faults) {
+    const std::pair<FileOp, int> faults[] = {
+        {FileOp::Length, 1}, {FileOp::ReadHead, 1}, {FileOp::OpenInput, 1}, {FileOp::Read, 2}};
+    for (const auto& [op, nth] : faults) {
+        SCOPED_TRACE(testing::FileOpName(op));
         FakeFileServices files;
-        files.FailAt(op, 1, EACCES);
-        expect_failure(files, "file", why);
+        files.FailAt(op, nth, EACCES);
+        const auto got = ExtensionByContent(files, tree.Text("file"));
+        ASSERT_FALSE(got.has_value()) << U8(*got);
+        EXPECT_EQ(got.error().code.value(), EACCES);
     }
-    FailingReads second_read(2);
-    expect_failure(second_read, "file", "second read of the markers");
     FakeFileServices files;
-    expect_failure(files, "gone", "no such file");
+    EXPECT_EQ(ExtensionByContent(files, tree.Text("gone")).error().code.value(), ENOENT);
+}
+
+// The dry run reads the same bytes as the run, so it renames exactly as the run will.
+TEST(ReplaceExtension, DryRunPredictsRenamesByContent) {
+    testing::TempTree tree;
+    const std::vector<std::pair<const char*, std::string>> files = {
+        {"font.mp3", kFont},
+        {"song.dat", kId3 + kTwoFrames},
+        {"photo.txt", kExif},
+        {"blob.dat", std::string(64, '\0') + "\x01\x02\x03"},
+    };
+    for (const auto& [name, bytes] : files) {
+        tree.Create(name, bytes);
+    }
+    const auto run = [&](folder::FileServices& services) {
+        run::RunState state;
+        state.CurrentMode = run::kModeExtension;
+        state.SearchText = u"*";
+        state.ReplaceText = u"*";
+        testing::FakeView view;
+        folder::Work work{state, view, services};
+        std::int32_t handled = 0;
+        for (const auto& file : files) {
+            folder::ReplaceExtension(work, tree.Text(file.first), handled);
+        }
+        std::vector<std::string> renames;
+        for (const run::Change& change : view.changes) {
+            renames.push_back(U8(folder::FileNameOf(change.path)) + " -> " +
+                              U8(folder::FileNameOf(change.new_path)));
+        }
+        EXPECT_EQ(state.ChangedFileCount, static_cast<std::int32_t>(renames.size()));
+        return renames;
+    };
+    folder::PosixFileServices real;
+    folder::DryRunFileServices dry(real);
+    const std::vector<std::string> expected = {"font.mp3 -> font.ttf", "song.dat -> song.mp3",
+                                               "photo.txt -> photo.jpg"};
+    EXPECT_EQ(run(dry), expected);
+    EXPECT_EQ(tree.Names(),
+              (std::vector<std::string>{"blob.dat", "font.mp3", "photo.txt", "song.dat"}));
+    EXPECT_EQ(run(real), expected);
+    EXPECT_EQ(tree.Names(),
+              (std::vector<std::string>{"blob.dat", "font.ttf", "photo.jpg", "song.mp3"}));
 }
 
 }  // namespace

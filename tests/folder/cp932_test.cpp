@@ -150,28 +150,6 @@ TEST(Cp932DecodeWithOffsets, GivesTheStartOfEachUnitsCharacter) {
     }
 }
 
-TEST(Cp932CharLength, CountsALeadFollowedByAnyTrailByteAsTwo) {
-    struct Case {
-        std::string bytes;
-        std::size_t length;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"\x81\x40", 2, "mapped pair"},         {"\x85\x40", 2, "unmapped pair"},
-        {"\x83\x5C", 2, "trail byte 0x5C"},     {"\xFC\xFC", 2, "highest lead and trail"},
-        {"\x81", 1, "lead at the end"},         {"\x81\x7F", 1, "0x7F is no trail"},
-        {"\x9F\x3F", 1, "0x3F is no trail"},    {"\x81\xFD", 1, "0xFD is no trail"},
-        {"\xA0\x40", 1, "0xA0 is no lead"},     {"\xFD\x40", 1, "0xFD is no lead"},
-        {"\xB1\x40", 1, "half-width katakana"}, {"A\x40", 1, "ASCII"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(
-            Cp932CharLength(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size()),
-            c.length);
-    }
-}
-
 TEST(Cp932CanEncode, AcceptsOnlyRealCharacters) {
     struct Case {
         std::u16string text;

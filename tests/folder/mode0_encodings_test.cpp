@@ -1,7 +1,7 @@
 // Mode 0 on files in every encoding, through the run as the window and the command line run it.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -41,11 +41,15 @@ struct Form {
     const char* name;
     const char* iconv_name;
     const char* mark;
+    const char* encoding;  // as a change names it
 };
 const Form kForms[] = {
-    {"cp932.txt", "CP932", ""},           {"utf8.txt", "UTF-8", ""},
-    {"bom.txt", "UTF-8", "\xEF\xBB\xBF"}, {"euc.txt", "EUC-JP", ""},
-    {"le.txt", "UTF-16LE", "\xFF\xFE"},   {"be.txt", "UTF-16BE", "\xFE\xFF"},
+    {"cp932.txt", "CP932", "", "cp932"},
+    {"utf8.txt", "UTF-8", "", "utf-8"},
+    {"bom.txt", "UTF-8", "\xEF\xBB\xBF", "utf-8-bom"},
+    {"euc.txt", "EUC-JP", "", "euc-jp"},
+    {"le.txt", "UTF-16LE", "\xFF\xFE", "utf-16le"},
+    {"be.txt", "UTF-16BE", "\xFE\xFF", "utf-16be"},
 };
 
 std::string InForm(const Form& form, const std::string& utf8) {
@@ -107,6 +111,14 @@ TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
             EXPECT_EQ(tree.Read(form.name), InForm(form, keeps ? text : c.expected));
             EXPECT_EQ(tree.Exists(std::string(form.name) + ".BAK"), !keeps);
         }
+        // Each change names the encoding it was written in.
+        for (const auto& change : view.changes) {
+            const std::string name = U8(change.path.substr(change.path.rfind(u'/') + 1));
+            const auto form = std::find_if(std::begin(kForms), std::end(kForms),
+                                           [&](const Form& f) { return name == f.name; });
+            ASSERT_NE(form, std::end(kForms));
+            EXPECT_EQ(change.encoding, form->encoding);
+        }
         const auto& state = control->State();
         EXPECT_EQ(state.ChangedFileCount, 6 - static_cast<int>(unchanged.size()));
         EXPECT_EQ(state.EncodingSkippedCount, static_cast<int>(unchanged.size()));
@@ -121,23 +133,6 @@ TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
             }
         }
     }
-}
-
-TEST_F(Mode0EncodingsTest, ChangeEntriesNameTheEncoding) {
-    for (const Form& form : kForms) {
-        tree.Create(form.name, InForm(form, "日本語の文章です。abc\n"));
-    }
-    tree.Create("ascii.txt", "abc\n");
-    Run(u"abc", u"漢字");
-    std::vector<std::string> seen;
-    for (const auto& change : view.changes) {
-        seen.push_back(U8(change.path.substr(change.path.rfind(u'/') + 1)) + " " + change.encoding);
-    }
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "ascii.txt utf-8", "be.txt utf-16be", "bom.txt utf-8-bom",
-                        "cp932.txt cp932", "euc.txt euc-jp", "le.txt utf-16le", "utf8.txt utf-8"}));
-    // A non-ASCII replacement in an ASCII-only file is written as UTF-8.
-    EXPECT_EQ(tree.Read("ascii.txt"), "漢字\n");
 }
 
 TEST_F(Mode0EncodingsTest, UncertainFilesChangeOnlyWhereEveryReadingAgrees) {
@@ -157,64 +152,34 @@ TEST_F(Mode0EncodingsTest, UncertainFilesChangeOnlyWhereEveryReadingAgrees) {
     EXPECT_EQ(tree.Read("short.txt"), "\xD0\xDE xyz");
     EXPECT_EQ(control->State().EncodingSkippedCount, 0);
     EXPECT_EQ(control->State().ChangedFileCount, 1);
+    // A non-ASCII replacement in an ASCII-only file is written as UTF-8.
+    tree.Create("ascii.txt", "abc\n");
+    Run(u"abc", u"漢字");
+    EXPECT_EQ(tree.Read("ascii.txt"), "漢字\n");
 }
 
-TEST_F(Mode0EncodingsTest, RandomBytesGiveTheResultsOfCodePage932) {
-    std::mt19937 random(12);
-    for (int i = 0; i < 20; ++i) {
-        std::string bytes;
-        for (int k = 0; k < 400; ++k) {
-            bytes.push_back(static_cast<char>(random() % 256 == 0 ? 'a' : random() % 256));
-            if (k % 50 == 0) {
-                bytes += "ab";
-            }
-        }
-        tree.Create("auto/" + std::to_string(i) + ".txt", bytes);
-        tree.Create("fixed/" + std::to_string(i) + ".txt", bytes);
-    }
-    const std::u16string root = tree.Text();
-    auto run_in = [&](const char16_t* folder, EncodingChoice choice) {
-        testing::FakeView v;
-        v.boxes = {u"ab", u"Z", u"*.txt", root + u"/" + folder};
-        RunControl c(v, real);
-        c.State().CurrentMode = kModeReplace;
-        c.State().Encoding = choice;
-        c.CmdRpl_Click();
-        return c.State().ReplacedStringCount;
-    };
-    const int automatic = run_in(u"auto", kEncodingAuto);
-    EXPECT_EQ(automatic, run_in(u"fixed", kEncodingCp932));
-    EXPECT_GT(automatic, 0);
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(tree.Read("auto/" + std::to_string(i) + ".txt"),
-                  tree.Read("fixed/" + std::to_string(i) + ".txt"));
-    }
-}
-
+// The dry run decides every file as the real run does, encodings and doubts included.
 TEST_F(Mode0EncodingsTest, DryRunPredictsAMixedTreeExactly) {
     for (const Form& form : kForms) {
         tree.Create(form.name, InForm(form, "日本語の文章です。abc abc\n"));
     }
     tree.Create("short.txt", "\xC6\xB1 \xC6");
-    Run(u"ﾆ", u"X", false, kEncodingAuto, true);
-    const auto predicted = view.changes;
-    const std::int32_t predicted_skipped = control->State().EncodingSkippedCount;
-    Run(u"abc", u"한", false, kEncodingAuto, true);
-    const auto predicted2 = view.changes;
-    const auto summary2 = view.messages.back();
-    EXPECT_FALSE(tree.Exists("cp932.txt.BAK"));
-    Run(u"ﾆ", u"X");
-    EXPECT_EQ(control->State().EncodingSkippedCount, predicted_skipped);
-    EXPECT_EQ(view.changes.size(), predicted.size());
-    Run(u"abc", u"한");
-    EXPECT_EQ(view.messages.back(), summary2);
-    ASSERT_EQ(view.changes.size(), predicted2.size());
-    for (std::size_t i = 0; i < predicted2.size(); ++i) {
-        EXPECT_EQ(view.changes[i].path, predicted2[i].path);
-        EXPECT_EQ(view.changes[i].replaced, predicted2[i].replaced);
-        EXPECT_EQ(view.changes[i].encoding, predicted2[i].encoding);
+    for (const char16_t* search : {u"ﾆ", u"abc"}) {
+        const auto names = tree.Names();
+        Run(search, u"한", false, kEncodingAuto, true);
+        const auto predicted = view.changes;
+        const auto summary = view.messages.back();
+        EXPECT_EQ(tree.Names(), names);
+        Run(search, u"한");
+        EXPECT_EQ(view.messages.back(), summary);
+        ASSERT_EQ(view.changes.size(), predicted.size());
+        for (std::size_t i = 0; i < predicted.size(); ++i) {
+            EXPECT_EQ(view.changes[i].path, predicted[i].path);
+            EXPECT_EQ(view.changes[i].replaced, predicted[i].replaced);
+            EXPECT_EQ(view.changes[i].encoding, predicted[i].encoding);
+        }
     }
-    EXPECT_EQ(U8(summary2),
+    EXPECT_EQ(U8(view.messages.back()),
               "検索したファイルの数 = 7\r置換したファイルの数 = 4\r"
               "置換した文字列の数 = 8\r文字コードが原因で置換できなかったファイルの数 = 2");
 }

@@ -1,11 +1,9 @@
-// FakeFileServices: file services that forward to real ones and can fail any chosen call.
+// FakeFileServices: real file services that count their calls and can fail any chosen one.
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,83 +12,68 @@
 
 namespace popuran::testing {
 
-// The operations that can be counted and failed. AtomicWrite and AtomicCommit are the Write
-// and Commit calls of the outputs that BeginReplace hands out.
+// The calls that can be counted and failed. Read is a read of an opened input; AtomicWrite and
+// AtomicCommit are the calls of the outputs that BeginReplace hands out.
 enum class FileOp {
     List,
-    Attributes,
     Length,
     ReadHead,
     ReadAll,
     OpenInput,
+    Read,
     BeginReplace,
     AtomicWrite,
     AtomicCommit,
     CopyForBackup,
     Rename,
+    kCount,
 };
-inline constexpr std::size_t kFileOpCount = 11;
 
-// Forwards every call to the wrapped services (a PosixFileServices of its own by default).
-// A test can make the nth call (1-based) of an operation fail with a chosen errno without it
-// reaching the wrapped services, or run an action just before it is forwarded (to delete or
-// replace a file in between). Outputs from BeginReplace must not outlive this object.
-class FakeFileServices : public folder::FileServices {
+// Forwards every call to real POSIX services. The nth call (1-based) of an operation can fail
+// with a chosen errno without reaching them, or run an action just before it is forwarded (to
+// delete or replace a file in between). Reads from a second thread are refused, so that calls
+// come in the order of the work. Inputs and outputs must not outlive this object.
+class FakeFileServices : public folder::ForwardingFileServices {
 public:
     FakeFileServices();
-    explicit FakeFileServices(folder::FileServices& inner);
-    ~FakeFileServices() override;
 
-    // The nth call of op fails with error (a failed AtomicWrite also fails its Commit).
-    void FailAt(FileOp op, int nth, int error);
-    // Every call of op from now on fails with error.
-    void FailEvery(FileOp op, int error);
-    // Runs action just before the nth call of op (then the call is failed or forwarded).
-    void BeforeCall(FileOp op, int nth, std::function<void()> action);
-    // Calls of op so far, failed ones included.
+    void FailAt(FileOp op, int nth, int error) { fail_at_[{op, nth}] = error; }
+    void FailEvery(FileOp op, int error) { fail_every_[Index(op)] = error; }
+    void BeforeCall(FileOp op, int nth, std::function<void()> action) {
+        before_[{op, nth}] = std::move(action);
+    }
     int Calls(FileOp op) const { return counts_[Index(op)]; }
     // Every call so far as "Op path" or "Op from -> to", in UTF-8.
     const std::vector<std::string>& Log() const { return log_; }
 
-    [[nodiscard]] folder::Result<std::vector<folder::DirEntry>> List(
-        std::u16string_view pattern_path) override;
-    [[nodiscard]] folder::Result<std::uint32_t> Attributes(std::u16string_view path) override;
-    [[nodiscard]] folder::Result<std::int64_t> Length(std::u16string_view path) override;
-    [[nodiscard]] folder::Result<std::string> ReadHead(std::u16string_view path,
-                                                       std::size_t max_bytes) override;
-    [[nodiscard]] folder::Result<std::string> ReadAll(std::u16string_view path) override;
-    [[nodiscard]] folder::Result<std::unique_ptr<folder::InputFile>> OpenInput(
-        std::u16string_view path) override;
-    [[nodiscard]] folder::Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(
-        std::u16string_view path) override;
-    [[nodiscard]] folder::Result<void> CopyForBackup(std::u16string_view from,
-                                                     std::u16string_view to) override;
-    [[nodiscard]] folder::Result<void> Rename(std::u16string_view old_path,
-                                              std::u16string_view new_path) override;
-    [[nodiscard]] folder::Result<void> CheckCreate(std::u16string_view path) override {
-        return inner_.CheckCreate(path);
+    folder::Result<std::vector<folder::DirEntry>> List(std::u16string_view pattern) override;
+    // Through List, so that the folder collection's listings are counted and failed too.
+    folder::Result<std::vector<folder::DirEntry>> ListFolders(std::u16string_view folder) override {
+        return FileServices::ListFolders(folder);
     }
-    [[nodiscard]] folder::Result<bool> IsFolder(std::u16string_view path) override {
-        return inner_.IsFolder(path);
-    }
+    folder::Result<std::int64_t> Length(std::u16string_view path) override;
+    folder::Result<std::string> ReadHead(std::u16string_view path, std::size_t max) override;
+    folder::Result<std::string> ReadAll(std::u16string_view path) override;
+    folder::Result<std::unique_ptr<folder::InputFile>> OpenInput(std::u16string_view path) override;
+    folder::Result<std::unique_ptr<folder::AtomicOutput>> BeginReplace(
+        std::u16string_view path) override;
+    folder::Result<void> CopyForBackup(std::u16string_view from, std::u16string_view to) override;
+    folder::Result<void> Rename(std::u16string_view from, std::u16string_view to) override;
+    bool ConcurrentReads() const override { return false; }
 
-    // Counts the call, runs its action and returns the injected errno or 0. Used by the
-    // outputs handed out by BeginReplace.
+    // Counts the call, runs its action and returns the errno to fail it with, or 0.
     int Enter(FileOp op, std::u16string_view path, std::u16string_view second = {});
 
 private:
     static std::size_t Index(FileOp op) { return static_cast<std::size_t>(op); }
 
-    std::unique_ptr<folder::FileServices> owned_;
-    folder::FileServices& inner_;
-    std::array<int, kFileOpCount> counts_{};
-    std::array<int, kFileOpCount> fail_every_{};
+    std::array<int, static_cast<std::size_t>(FileOp::kCount)> counts_{};
+    std::array<int, static_cast<std::size_t>(FileOp::kCount)> fail_every_{};
     std::map<std::pair<FileOp, int>, int> fail_at_;
     std::map<std::pair<FileOp, int>, std::function<void()>> before_;
     std::vector<std::string> log_;
 };
 
-// The name of an operation, as in Log().
 const char* FileOpName(FileOp op);
 
 }  // namespace popuran::testing

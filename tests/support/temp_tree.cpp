@@ -8,10 +8,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "folder/services/utf8.h"
@@ -20,30 +16,18 @@ namespace popuran::testing {
 
 namespace {
 
-void RemoveAll(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        if (DIR* dir = opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
-            }
-            closedir(dir);
-            for (const auto& name : names) {
-                RemoveAll(path + "/" + name);
-            }
+namespace fs = std::filesystem;
+
+// Write and search bits are given back first, so that a locked folder can be emptied.
+void RemoveAll(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(fs::symlink_status(path, error))) {
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+        for (const auto& entry : fs::directory_iterator(path, error)) {
+            RemoveAll(entry.path());
         }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
     }
+    fs::remove(path, error);
 }
 
 }  // namespace
@@ -54,12 +38,10 @@ TempTree::TempTree() {
         pattern += '/';
     }
     pattern += "popuran-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
+    if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
     }
-    root_ = buffer.data();
+    root_ = pattern;
 }
 
 TempTree::~TempTree() { RemoveAll(root_); }
@@ -74,17 +56,15 @@ std::u16string TempTree::Text(const std::string& relative) const {
 
 void TempTree::MakeFolder(const std::string& relative) {
     std::error_code error;
-    std::filesystem::create_directories(Path(relative), error);
+    fs::create_directories(Path(relative), error);
     ASSERT_FALSE(error) << relative << ": " << error.message();
 }
 
 void TempTree::Create(const std::string& relative, const std::string& bytes) {
-    const auto slash = relative.rfind('/');
-    if (slash != std::string::npos) {
+    if (const auto slash = relative.rfind('/'); slash != std::string::npos) {
         MakeFolder(relative.substr(0, slash));
     }
     std::ofstream out(Path(relative), std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(out) << "cannot create " << relative;
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out) << "cannot write " << relative;
 }
@@ -96,20 +76,15 @@ std::string TempTree::Read(const std::string& relative) const {
 }
 
 bool TempTree::Exists(const std::string& relative) const {
-    struct stat st {};
-    return lstat(Path(relative).c_str(), &st) == 0;
+    std::error_code error;
+    return fs::exists(fs::symlink_status(Path(relative), error));
 }
 
 std::vector<std::string> TempTree::Names(const std::string& relative) const {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(Path(relative).c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        closedir(dir);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(Path(relative), error)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -1,6 +1,7 @@
-// Interrupted system calls: linked with --wrap, so that read, write, open and mkostemp fail with
-// EINTR every other time while a test asks for it; the file services must retry them. A rename
-// that is interrupted is not retried: it fails the step cleanly.
+// System calls that fail as they do on real systems, linked with --wrap: read, write, open and
+// mkostemp fail with EINTR every other time while a test asks for it, and the file services must
+// retry them; an interrupted rename is not retried but fails the step cleanly. fchmod, fchown and
+// renameat2's no-replace flag are refused as file systems like FAT refuse them.
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -27,9 +29,9 @@ namespace {
 enum Call { kRead, kWrite, kOpen, kTemp, kCalls };
 std::atomic<bool> interrupting{false};
 std::atomic<bool> interrupt_rename{false};
-std::atomic<int> fchown_error{0};
-std::atomic<bool> refuse_no_replace{false};  // renameat2 fails with EINVAL, as on some mounts  //
-                                             // errno for every fchown, or 0 to let it through
+std::atomic<int> fchown_error{0};  // errno for every fchown, or 0 to let it through
+std::atomic<int> fchmod_error{0};
+std::atomic<bool> refuse_no_replace{false};  // renameat2 fails with EINVAL, as on some mounts
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -64,6 +66,7 @@ int __real_open(const char* path, int flags, ...);
 int __real_mkostemp(char* templ, int flags);
 int __real_rename(const char* from, const char* to);
 int __real_fchown(int fd, uid_t owner, gid_t group);
+int __real_fchmod(int fd, mode_t mode);
 int __real_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags);
 
 ssize_t __wrap_read(int fd, void* buffer, size_t n) {
@@ -98,6 +101,13 @@ int __wrap_fchown(int fd, uid_t owner, gid_t group) {
         return -1;
     }
     return __real_fchown(fd, owner, group);
+}
+int __wrap_fchmod(int fd, mode_t mode) {
+    if (fchmod_error != 0) {
+        errno = fchmod_error;
+        return -1;
+    }
+    return __real_fchmod(fd, mode);
 }
 int __wrap_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
     if (refuse_no_replace) {
@@ -175,20 +185,36 @@ TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
                     static_cast<int>(tree.Read("memo.txt") != "old"));
 }
 
-// A file of another owner (fchown refused with EPERM) is still replaced, keeping what it may;
-// any other failure to set the owner leaves the file as it was.
-TEST(Eintr, AnOwnerThatCannotBeKeptIsNoFailureButOtherOwnerFailuresAre) {
-    TempTree tree;
-    tree.Create("memo.txt", "old");
-    folder::PosixFileServices files;
-    fchown_error = EPERM;
-    EXPECT_TRUE(files.ReplaceContents(tree.Text("memo.txt"), "new").has_value());
-    EXPECT_EQ(tree.Read("memo.txt"), "new");
-    fchown_error = EIO;
-    EXPECT_FALSE(files.ReplaceContents(tree.Text("memo.txt"), "newer").has_value());
-    fchown_error = 0;
-    EXPECT_EQ(tree.Read("memo.txt"), "new");
-    EXPECT_EQ(tree.Names(), std::vector<std::string>{"memo.txt"});
+// Where the file system cannot hold permission bits or owners, backups and replacements go on
+// without them, keeping the times; any other failure leaves the file as it was.
+TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
+    const struct Case {
+        int error;
+        bool done;
+    } cases[] = {{ENOSYS, true}, {EPERM, true}, {EOPNOTSUPP, true}, {EIO, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        TempTree tree;
+        tree.Create("a.txt", "old");
+        const struct timespec times[2] = {{978307200, 5}, {978307300, 7}};
+        ASSERT_EQ(utimensat(AT_FDCWD, tree.Path("a.txt").c_str(), times, 0), 0);
+        folder::PosixFileServices files;
+        fchmod_error = c.error;
+        fchown_error = c.error;
+        const auto backed_up = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
+        const auto written = files.ReplaceContents(tree.Text("a.txt"), "new");
+        fchmod_error = 0;
+        fchown_error = 0;
+        EXPECT_EQ(backed_up.has_value(), c.done);
+        EXPECT_EQ(written.has_value(), c.done);
+        EXPECT_EQ(tree.Read("a.txt"), c.done ? "new" : "old");
+        EXPECT_EQ(tree.Names().size(), c.done ? 2u : 1u) << "no temporary file is left";
+        struct stat backup {};
+        if (c.done && stat(tree.Path("a.txt.BAK").c_str(), &backup) == 0) {
+            EXPECT_EQ(backup.st_mtim.tv_sec, 978307300) << "the backup keeps the time";
+            EXPECT_EQ(backup.st_mtim.tv_nsec, 7);
+        }
+    }
 }
 
 // Where the file system refuses the no-replace flag, a rename still never replaces a file: a
