@@ -101,8 +101,8 @@ TEST_F(CliTest, JsonOfARenameAndOfAReplacementInEachEncoding) {
     testing::TempTree texts;
     texts.Create("u.txt", "\xEF\xBE\x90");  // ﾐ in UTF-8
     texts.Create("d.txt", "\xD0\xDE");      // a rare kanji in EUC-JP, or ﾐﾞ in code page 932
-    const std::vector<std::string> args = {"--mode",    "replace",  "--search",  "ﾐ",
-                                           "--replace", "X",        "--pattern", "*.txt",
+    const std::vector<std::string> args = {"--mode",    "replace",   "--search",  "ﾐ",
+                                           "--replace", "X",         "--pattern", "*.txt",
                                            "--folder",  texts.Root()};
     auto with = [&args](std::vector<std::string> more) {
         more.insert(more.begin(), args.begin(), args.end());
@@ -253,7 +253,10 @@ TEST(ParseOptions, ModesBoxesAndErrors) {
         {{"--mode", "0", "-x"}, -1, "", 0, "unknown argument '-x'"},
         {{"--mode", "0", "--null=yes"}, -1, "", 0, "--null takes no value"},
         {{"--undo", "--mode", "0"}, -1, "", 0, "--undo and --history do not run: leave out --mode"},
-        {{"--mode", "0", "--encoding", "sjis"}, -1, "", 0,
+        {{"--mode", "0", "--encoding", "sjis"},
+         -1,
+         "",
+         0,
          "unknown encoding 'sjis' (auto, cp932, utf-8 or euc-jp)"},
     };
     int choice = 0;
