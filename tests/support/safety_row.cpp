@@ -1,5 +1,8 @@
 #include "support/safety_row.h"
 
+#include <cctype>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace popuran::testing {
@@ -21,6 +24,21 @@ void RecordSafetyRow(const std::string& area, const std::string& input, const st
     ::testing::Test::RecordProperty(key + "_input", input);
     ::testing::Test::RecordProperty(key + "_result", result);
     ::testing::Test::RecordProperty(key + "_damaged", damaged);
+}
+
+void ExpectTreeAndRecord(const std::string& root, const TreeSnapshot& expected,
+                         const std::string& area, const std::string& input,
+                         const std::string& result) {
+    const auto differences = Differences(expected, SnapshotTree(root));
+    EXPECT_EQ(differences, std::vector<std::string>{});
+    RecordSafetyRow(area, input, result, static_cast<int>(differences.size()));
+}
+
+std::string AsciiLower(std::string path) {
+    for (char& c : path) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return path;
 }
 
 }  // namespace popuran::testing

@@ -1,7 +1,9 @@
-// RecordSafetyRow: one row of the table of faults and bad inputs, kept in the test's output.
+// The safety table: every fault and bad input tried, kept in the tests' output.
 #pragma once
 
 #include <string>
+
+#include "support/tree_snapshot.h"
 
 namespace popuran::testing {
 
@@ -10,5 +12,14 @@ namespace popuran::testing {
 // test measured; the caller asserts on it separately.
 void RecordSafetyRow(const std::string& area, const std::string& input, const std::string& result,
                      int damaged);
+
+// Expects the tree below root to be exactly `expected` (every entry that is not counts as
+// damaged) and records the row.
+void ExpectTreeAndRecord(const std::string& root, const TreeSnapshot& expected,
+                         const std::string& area, const std::string& input,
+                         const std::string& result);
+
+// The path with every ASCII letter of it in lower case.
+std::string AsciiLower(std::string path);
 
 }  // namespace popuran::testing
