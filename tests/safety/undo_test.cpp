@@ -128,20 +128,6 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     EXPECT_TRUE(g.tree.Exists("t/sub/D.Htm"));
 }
 
-TEST(ReadJournal, ARecordCutShortByAKillIsIgnored) {
-    testing::TempTree state;
-    state.Create("r.journal",
-                 "popuran-journal\t1\t5\t2\t/t\t*\t\t\t0\t1\n"
-                 "R\t0\t/t/A%09B\t/t/a%09b\t1:2\nD\t0\nR\t1\t/t/C\t/t/");
-    auto entry = folder::ReadJournal(state.Root(), "r");
-    ASSERT_TRUE(entry.has_value());
-    ASSERT_EQ(entry->changes.size(), 1u);
-    EXPECT_EQ(entry->changes[0].path, u"/t/A\tB");
-    EXPECT_EQ(entry->changes[0].identity, (folder::FileIdentity{1, 2}));
-    EXPECT_TRUE(entry->changes[0].confirmed);
-    EXPECT_FALSE(entry->ended);
-}
-
 // popuran-cli killed with SIGKILL at random moments, then `popuran-cli --undo`: every file is
 // back under its old name with its old bytes; besides them only backups and hidden temporaries.
 TEST(UndoRun, AfterAKillAtAnyMomentTheCompletedChangesAreUndone) {
