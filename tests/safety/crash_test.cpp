@@ -1,5 +1,6 @@
 // Crash consistency: popuran-cli killed with SIGKILL at random moments (seeded) never leaves a
-// file damaged, and a later run on the same tree finishes the work.
+// file damaged, `popuran-cli --undo` then gives back every file the killed run changed, and a
+// later run on the same tree finishes the work.
 #include <cctype>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include <signal.h>
+#include <stdlib.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -24,7 +26,9 @@ namespace popuran::testing {
 namespace {
 
 constexpr std::uint32_t kSeed = 20240611;
+constexpr int kKills = 30;
 using NewPath = std::function<std::string(const std::string&)>;
+std::string Same(const std::string& path) { return path; }
 
 int JsonNumber(const std::string& json, const std::string& key) {
     const auto at = json.find("\"" + key + "\":");
@@ -93,10 +97,11 @@ struct Kills {
     int first_changed = -1;  // "changed" of the undisturbed first run
 };
 
-// One undisturbed run times the work; then the work is killed 50 times at random moments within
-// that time, each time on the tree the kills before left, and the tree is checked after each. A
-// tree whose run finished starts afresh, so that later kills still land inside a run. A last
-// undisturbed run must finish the work; `finished` checks a finished tree and the output.
+// One undisturbed run times the work; then the work is killed kKills times at random moments
+// within that time, and the tree is checked after each, then undone and checked again: every file
+// of `pristine` under its old name with its old bytes, besides them only backups and hidden
+// temporaries. A tree whose run finished starts afresh. A last undisturbed run must finish the
+// work; `finished` checks a finished tree and the output.
 Kills KillAtRandomMoments(
     const TreeSnapshot& pristine, const std::vector<std::string>& args, const NewPath& new_path,
     const std::map<std::string, std::string>& done,
@@ -119,9 +124,10 @@ Kills KillAtRandomMoments(
 
     std::mt19937 rng(kSeed);
     std::uniform_int_distribution<long> delay(0, static_cast<long>(full.seconds * 1e6));
-    constexpr int kKills = 50;
     for (int k = 0; k <= kKills; ++k) {
         SCOPED_TRACE(k == kKills ? "last run" : "kill " + std::to_string(k));
+        const TempTree state;  // the journal of this run alone
+        setenv("XDG_STATE_HOME", state.Root().c_str(), 1);
         const ProgramRun run = RunCli(args, work->Root(), k == kKills ? -1 : delay(rng));
         const TreeSnapshot tree = SnapshotTree(work->Root());
         const Damage damage = Check(pristine, tree, new_path, done);
@@ -130,6 +136,11 @@ Kills KillAtRandomMoments(
         report.damaged += static_cast<int>(damage.damaged.size());
         if (run.status == 128 + SIGKILL) {
             ++report.inside;
+            // A run killed before its first change has nothing to undo but the runs before.
+            const ProgramRun undo = RunProgram(POPURAN_CLI, {"--undo"});
+            EXPECT_TRUE(undo.status == 0 ? undo.err.empty() : undo.status == 2) << undo.err;
+            EXPECT_EQ(Check(pristine, SnapshotTree(work->Root()), Same, {}).damaged,
+                      std::vector<std::string>{});
             continue;
         }
         report.leftovers += damage.leftovers;
@@ -201,13 +212,14 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
             }
         }
     };
-    const Kills kills = KillAtRandomMoments(
-        pristine, {"--mode", "0", "--search", "表示", "--replace", "ひょうじ"},
-        [](const std::string& path) { return path; }, expected, finished);
+    const Kills kills =
+        KillAtRandomMoments(pristine, {"--mode", "0", "--search", "表示", "--replace", "ひょうじ"},
+                            Same, expected, finished);
     EXPECT_EQ(kills.first_changed, changing);
     RecordSafetyRow("kill",
-                    "mode 0: SIGKILL at 50 random moments (" + std::to_string(kills.inside) +
-                        " inside a run), 203 files of up to 4 MB, re-run after each",
+                    "mode 0: SIGKILL at " + std::to_string(kKills) + " random moments (" +
+                        std::to_string(kills.inside) +
+                        " inside a run), 203 files of up to 4 MB, undone and re-run after each",
                     "every file old or new bytes, every .BAK complete; " +
                         std::to_string(kills.leftovers) +
                         " hidden temporaries left, never listed; final run completes",
@@ -234,11 +246,11 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        // 1,500 files in three folders; every 50th finds its new name taken.
+        // 600 files in three folders; every 50th finds its new name taken.
         TreeSnapshot pristine;
         pristine.folders = {"Sub", "Sub/Deeper"};
         const char* const folders[] = {"", "Sub/", "Sub/Deeper/"};
-        for (int i = 0; i < 1500; ++i) {
+        for (int i = 0; i < 600; ++i) {
             const std::string path = folders[i % 3] + (c.name + std::to_string(i)) +
                                      (c.name[0] == 'n' ? ".txt" : ".TXT");
             pristine.files[path] = "file " + std::to_string(i) + "\n";
@@ -251,15 +263,16 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
             for (const auto& file : pristine.files) {
                 moved += tree.files.count(file.first) == 0 ? 1 : 0;
             }
-            EXPECT_EQ(moved, 1500 - 30) << "all but those whose new name was taken";
+            EXPECT_EQ(moved, 600 - 12) << "all but those whose new name was taken";
         };
         const Kills kills = KillAtRandomMoments(pristine, c.flags, c.new_path, {}, finished);
-        EXPECT_EQ(kills.first_changed, 1500 - 30);
+        EXPECT_EQ(kills.first_changed, 600 - 12);
         EXPECT_EQ(kills.leftovers, 0) << "a rename needs no temporary file";
         RecordSafetyRow(
             "kill",
-            std::string(c.why) + ": SIGKILL at 50 random moments (" + std::to_string(kills.inside) +
-                " inside a run), 1,530 files, 30 new names taken, re-run after each",
+            std::string(c.why) + ": SIGKILL at " + std::to_string(kKills) + " random moments (" +
+                std::to_string(kills.inside) +
+                " inside a run), 612 files, 12 new names taken, undone and re-run after each",
             "every file under exactly one name, old or new, bytes intact; " +
                 std::to_string(kills.leftovers) + " hidden temporaries left; final run completes",
             kills.damaged);

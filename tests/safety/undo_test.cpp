@@ -2,21 +2,16 @@
 // the run is touched, and a run killed at any moment is undone for the part that happened.
 #include "run/undo.h"
 
-#include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <gtest/gtest.h>
 
 #include "folder/services/journal.h"
 #include "run/run_control.h"
 #include "support/fake_view.h"
-#include "support/program_run.h"
 #include "support/temp_tree.h"
 #include "support/tree_snapshot.h"
 
@@ -126,57 +121,6 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     EXPECT_EQ(g.tree.Read("t/B.TXT"), "a newcomer");
     EXPECT_EQ(g.tree.Read("t/b.txt"), "abc");
     EXPECT_TRUE(g.tree.Exists("t/sub/D.Htm"));
-}
-
-// popuran-cli killed with SIGKILL at random moments, then `popuran-cli --undo`: every file is
-// back under its old name with its old bytes; besides them only backups and hidden temporaries.
-TEST(UndoRun, AfterAKillAtAnyMomentTheCompletedChangesAreUndone) {
-    std::mt19937 rng(20261207);
-    for (const char* mode : {"replace", "lower"}) {
-        long full_us = 0;
-        for (int k = -1; k < 8; ++k) {
-            SCOPED_TRACE(std::string(mode) + " kill " + std::to_string(k));
-            testing::TempTree tree;
-            testing::TempTree state;
-            for (int i = 0; i < 60; ++i) {
-                tree.Create("F" + std::to_string(i) + ".TXT",
-                            std::string(2000 + i, 'x') + "abc" + std::to_string(i));
-            }
-            const TreeSnapshot before = testing::SnapshotTree(tree.Root());
-            setenv("XDG_STATE_HOME", state.Root().c_str(), 1);
-            const std::vector<std::string> args = {"--mode",    mode,       "--search",  "abc",
-                                                   "--replace", "Q",        "--pattern", "*",
-                                                   "--folder",  tree.Root()};
-            // The first round is not killed: it tells how long a whole run takes here, so
-            // that the kills fall anywhere in it.
-            const long after = std::uniform_int_distribution<long>(0, full_us)(rng);
-            const auto run = testing::RunProgram(POPURAN_CLI, args, [&](pid_t pid) {
-                if (k < 0) {
-                    return;
-                }
-                timespec d{after / 1000000, after % 1000000 * 1000};
-                while (nanosleep(&d, &d) != 0) {
-                }
-                kill(pid, SIGKILL);
-            });
-            if (k < 0) {
-                full_us = static_cast<long>(run.seconds * 1e6);
-            }
-            const auto undo = testing::RunProgram(POPURAN_CLI, {"--undo"});
-            unsetenv("XDG_STATE_HOME");
-            // A run killed before its first change has no journal to undo.
-            EXPECT_TRUE(undo.status == 0 ? undo.err.empty() : undo.status == 2) << undo.err;
-            TreeSnapshot now = testing::SnapshotTree(tree.Root());
-            std::erase_if(now.files, [&](const auto& file) {
-                const auto& [path, bytes] = file;
-                const bool backup = path.ends_with(".BAK") &&
-                                    before.files.count(path.substr(0, path.size() - 4)) &&
-                                    before.files.at(path.substr(0, path.size() - 4)) == bytes;
-                return backup || path.front() == '.';
-            });
-            EXPECT_EQ(testing::Differences(before, now), std::vector<std::string>{});
-        }
-    }
 }
 
 }  // namespace
