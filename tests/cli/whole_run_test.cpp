@@ -99,6 +99,11 @@ const Case kCases[] = {
      {{"m.a", "1"}, {"m.b", "2"}, {"n.a", "3"}},
      {{"n.b", "3"}, {"n.a", ""}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
+    {"a new name one byte over the limit is refused, in the dry run too",
+     {kModeExtension, "htm", "html", "*", false, false},
+     {{std::string(251, 'x') + ".htm", "long"}, {"ok.htm", "ok"}},
+     {{"ok.html", "ok"}, {"ok.htm", ""}},
+     "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
     {"names out of the folder are refused",
      {kModeExtension, "txt", "../htm", "*", false, false},
      {{"a.txt", "a"}, {"b.txt", "b"}},
@@ -173,6 +178,7 @@ TEST(WholeRun, EveryWayOfRunningGivesTheSameTreeAndSummary) {
         EXPECT_EQ(real.status, 0) << real.err;
         EXPECT_NE(real.out.find(std::string(c.summary) + "\n"), std::string::npos) << real.out;
         EXPECT_EQ(dry.out, real.out);
+        EXPECT_EQ(dry.err, real.err);
         ExpectTree(c, tree);
     }
 }

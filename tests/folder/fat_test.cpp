@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 
@@ -53,14 +52,11 @@ protected:
     // One run over mnt/t; returns its summary.
     std::string Run(run::RunMode mode, const char16_t* search, const char16_t* replace,
                     const char16_t* pattern) {
-        FakeView view;
         folder::PosixFileServices files;
-        run::RunControl control(view, files);
-        control.State().CurrentMode = mode;
-        view.boxes = {search, replace, pattern, tree_.Text("mnt/t")};
-        control.CmdRpl_Click();
-        failures_ = view.Failures();
-        return view.messages.empty() ? std::string() : U8(view.messages.back());
+        auto run =
+            RunFromWindow(files, mode, {search, replace, pattern, tree_.Text("mnt/t")}, false);
+        failures_ = run.failures;
+        return run.messages.empty() ? std::string() : U8(run.messages.back());
     }
 
     TempTree tree_;
