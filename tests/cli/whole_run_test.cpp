@@ -36,6 +36,13 @@ struct Case {
 };
 
 const std::string kGif("GIF89a\x01\x00\x01\x00", 10);
+// An ID3 tag and two MPEG audio frames; an Exif JPEG, which the type database names.
+const std::string kFrame = std::string("\xff\xfb\x90\x00", 4) + std::string(413, '\0');
+const std::string kMp3 = std::string("ID3\x03\0\0\0\0\0\x0a", 10) + "TTTTTTTTTT" + kFrame + kFrame;
+const std::string kExif(
+    "\xff\xd8\xff\xe1\0\x18"
+    "Exif\0\0MM\0\x2a\0\0\0\x08\0\0",
+    22);
 
 const Case kCases[] = {
     {"text files only, backups first, a lower-case .bak left alone",
@@ -88,6 +95,11 @@ const Case kCases[] = {
       {"page.html", "<html><head><title>t</title></head><body>"},
       {"page.dat", ""},
       {"e.dat", ""}},
+     "検索したファイルの数 = 3\n置換したファイルの数 = 2"},
+    {"extensions by content: sound, a picture the type database names, an unknown blob",
+     {kModeExtension, "*", "*", "*", false, false},
+     {{"song.dat", kMp3}, {"photo.txt", kExif}, {"blob.dat", std::string(64, '\0') + "\1\2"}},
+     {{"song.mp3", kMp3}, {"song.dat", ""}, {"photo.jpg", kExif}, {"photo.txt", ""}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 2"},
     {"the first rename takes the name the next one wanted",
      {kModeLower, "", "", "*", false, false},

@@ -8,9 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "folder/renaming.h"
-#include "folder/services/dry_run_file_services.h"
-#include "folder/services/path_helpers.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
@@ -188,49 +185,6 @@ TEST(ExtensionByContent, FailuresOfTheFileReachTheCaller) {
     }
     FakeFileServices files;
     EXPECT_EQ(ExtensionByContent(files, tree.Text("gone")).error().code.value(), ENOENT);
-}
-
-// The dry run reads the same bytes as the run, so it renames exactly as the run will.
-TEST(ReplaceExtension, DryRunPredictsRenamesByContent) {
-    testing::TempTree tree;
-    const std::vector<std::pair<const char*, std::string>> files = {
-        {"font.mp3", kFont},
-        {"song.dat", kId3 + kTwoFrames},
-        {"photo.txt", kExif},
-        {"blob.dat", std::string(64, '\0') + "\x01\x02\x03"},
-    };
-    for (const auto& [name, bytes] : files) {
-        tree.Create(name, bytes);
-    }
-    const auto run = [&](folder::FileServices& services) {
-        run::RunState state;
-        state.CurrentMode = run::kModeExtension;
-        state.SearchText = u"*";
-        state.ReplaceText = u"*";
-        testing::FakeView view;
-        folder::Work work{state, view, services};
-        std::int32_t handled = 0;
-        for (const auto& file : files) {
-            folder::ReplaceExtension(work, tree.Text(file.first), handled);
-        }
-        std::vector<std::string> renames;
-        for (const run::Change& change : view.changes) {
-            renames.push_back(U8(folder::FileNameOf(change.path)) + " -> " +
-                              U8(folder::FileNameOf(change.new_path)));
-        }
-        EXPECT_EQ(state.ChangedFileCount, static_cast<std::int32_t>(renames.size()));
-        return renames;
-    };
-    folder::PosixFileServices real;
-    folder::DryRunFileServices dry(real);
-    const std::vector<std::string> expected = {"font.mp3 -> font.ttf", "song.dat -> song.mp3",
-                                               "photo.txt -> photo.jpg"};
-    EXPECT_EQ(run(dry), expected);
-    EXPECT_EQ(tree.Names(),
-              (std::vector<std::string>{"blob.dat", "font.mp3", "photo.txt", "song.dat"}));
-    EXPECT_EQ(run(real), expected);
-    EXPECT_EQ(tree.Names(),
-              (std::vector<std::string>{"blob.dat", "font.ttf", "photo.jpg", "song.mp3"}));
 }
 
 }  // namespace

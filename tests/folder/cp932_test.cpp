@@ -125,31 +125,6 @@ TEST(Cp932Decode, EveryByteAndPairRoundTripsOrIsADuplicateOfItsCanonicalCode) {
     EXPECT_EQ(duplicates, expected);
 }
 
-TEST(Cp932DecodeWithOffsets, GivesTheStartOfEachUnitsCharacter) {
-    struct Case {
-        std::string bytes;
-        std::vector<std::uint32_t> offsets;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"", {0}, "empty"},
-        {"a\x83\x5C\x85\x40\x80\x82\xA0z",
-         {0, 1, 3, 3, 5, 6, 8, 9},
-         "ASCII, pair, unmapped pair (two units), lone byte, pair, ASCII"},
-        {"0123456789\x88\x9Fghijklmn\x81",
-         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21},
-         "ASCII runs longer than eight bytes, a truncated lead at the end"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        std::u16string text = u"stale";
-        std::vector<std::uint32_t> offsets = {7, 7};
-        Cp932DecodeWithOffsets(c.bytes, text, offsets);
-        EXPECT_EQ(text, Cp932Decode(c.bytes));
-        EXPECT_EQ(offsets, c.offsets);
-    }
-}
-
 TEST(Cp932CanEncode, AcceptsOnlyRealCharacters) {
     struct Case {
         std::u16string text;

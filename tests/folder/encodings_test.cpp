@@ -85,20 +85,6 @@ TEST(DecodeUnit, UnitsKeepTheirBytesTogether) {
     }
 }
 
-TEST(CharacterScore, JapaneseTextScoresAboveWhatOtherReadingsMake) {
-    const struct {
-        char32_t c;
-        int score;
-    } cases[] = {
-        {U'あ', 3},   {U'ア', 3}, {U'。', 3},  {U'Ａ', 3},  {U'亜', 2}, {U'弌', -1},
-        {U'ｱ', -2},   {U'é', 1},  {U'©', 0},   {U'α', 0},   {U'Ʊ', -3}, {0x85, -6},
-        {0xE000, -6}, {U'a', 0},  {U'한', -2}, {U'𠀋', -2},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CharacterScore(c.c), c.score) << static_cast<std::uint32_t>(c.c);
-    }
-}
-
 std::string Verdict(const Detection& d) {
     if (d.kind == Detection::Kind::kOther) {
         return "other";
