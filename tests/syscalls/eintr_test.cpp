@@ -28,10 +28,11 @@ namespace {
 // Counted per wrapped function. Atomic: the work may read ahead on a second thread.
 enum Call { kRead, kWrite, kOpen, kTemp, kCalls };
 std::atomic<bool> interrupting{false};
-std::atomic<bool> interrupt_rename{false};
-std::atomic<int> fchown_error{0};  // errno for every fchown, or 0 to let it through
+// The errno that every call of these fails with, or 0 to let them through.
+std::atomic<int> rename_error{0};
+std::atomic<int> fchown_error{0};
 std::atomic<int> fchmod_error{0};
-std::atomic<bool> refuse_no_replace{false};  // renameat2 fails with EINVAL, as on some mounts
+std::atomic<int> renameat2_error{0};  // EINVAL: the no-replace flag refused, as on some mounts
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -43,6 +44,13 @@ bool Interrupt(Call call) {
     ++interrupted[call];
     errno = EINTR;
     return true;
+}
+
+bool Refused(int error) {
+    if (error != 0) {
+        errno = error;
+    }
+    return error != 0;
 }
 
 // Interrupts only while alive.
@@ -89,32 +97,16 @@ int __wrap_mkostemp(char* templ, int flags) {
     return Interrupt(kTemp) ? -1 : __real_mkostemp(templ, flags);
 }
 int __wrap_rename(const char* from, const char* to) {
-    if (interrupt_rename) {
-        errno = EINTR;
-        return -1;
-    }
-    return __real_rename(from, to);
+    return Refused(rename_error) ? -1 : __real_rename(from, to);
 }
 int __wrap_fchown(int fd, uid_t owner, gid_t group) {
-    if (fchown_error != 0) {
-        errno = fchown_error;
-        return -1;
-    }
-    return __real_fchown(fd, owner, group);
+    return Refused(fchown_error) ? -1 : __real_fchown(fd, owner, group);
 }
 int __wrap_fchmod(int fd, mode_t mode) {
-    if (fchmod_error != 0) {
-        errno = fchmod_error;
-        return -1;
-    }
-    return __real_fchmod(fd, mode);
+    return Refused(fchmod_error) ? -1 : __real_fchmod(fd, mode);
 }
 int __wrap_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-    if (refuse_no_replace) {
-        errno = EINVAL;
-        return -1;
-    }
-    return __real_renameat2(from_dir, from, to_dir, to, flags);
+    return Refused(renameat2_error) ? -1 : __real_renameat2(from_dir, from, to_dir, to, flags);
 }
 }
 
@@ -167,11 +159,11 @@ TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
     tree.Create("memo.txt", "old");
     tree.Create("memo.txt.BAK", "older");
     folder::PosixFileServices files;
-    interrupt_rename = true;
+    rename_error = EINTR;
     const bool replaced = files.ReplaceContents(tree.Text("memo.txt"), "new").has_value();
     const bool copied =
         files.CopyForBackup(tree.Text("memo.txt"), tree.Text("memo.txt.BAK")).has_value();
-    interrupt_rename = false;
+    rename_error = 0;
     EXPECT_FALSE(replaced);
     EXPECT_FALSE(copied);
     EXPECT_EQ(tree.Read("memo.txt"), "old");
@@ -221,10 +213,10 @@ TEST(Eintr, WithoutTheNoReplaceFlagARenameStillNeverReplaces) {
     tree.Create("a", "A");
     tree.Create("b", "B");
     folder::PosixFileServices files;
-    refuse_no_replace = true;
+    renameat2_error = EINVAL;
     const auto onto_b = files.Rename(tree.Text("a"), tree.Text("b"));
     const auto onto_c = files.Rename(tree.Text("a"), tree.Text("c"));
-    refuse_no_replace = false;
+    renameat2_error = 0;
     ASSERT_FALSE(onto_b);
     EXPECT_EQ(onto_b.error().code.value(), EEXIST);
     EXPECT_TRUE(onto_c);
