@@ -37,15 +37,9 @@ std::string Filler(std::size_t n) {
 }
 
 // Real reads from a second thread, with chosen paths failing to open or to read.
-class FaultyReads final : public FileServices {
+class FaultyReads final : public ForwardingFileServices {
 public:
-    Result<std::vector<DirEntry>> List(std::u16string_view p) override { return real_.List(p); }
-    Result<std::uint32_t> Attributes(std::u16string_view p) override { return real_.Attributes(p); }
-    Result<std::int64_t> Length(std::u16string_view p) override { return real_.Length(p); }
-    Result<std::string> ReadHead(std::u16string_view p, std::size_t n) override {
-        return real_.ReadHead(p, n);
-    }
-    Result<std::string> ReadAll(std::u16string_view p) override { return real_.ReadAll(p); }
+    FaultyReads() : ForwardingFileServices(real_) {}
     Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
         const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
         if (name.starts_with(u"locked")) {
@@ -62,15 +56,6 @@ public:
             }
         }
         return input;
-    }
-    Result<std::unique_ptr<AtomicOutput>> BeginReplace(std::u16string_view p) override {
-        return real_.BeginReplace(p);
-    }
-    Result<void> CopyForBackup(std::u16string_view f, std::u16string_view t) override {
-        return real_.CopyForBackup(f, t);
-    }
-    Result<void> Rename(std::u16string_view f, std::u16string_view t) override {
-        return real_.Rename(f, t);
     }
     bool ConcurrentReads() const override { return true; }
 
@@ -283,39 +268,6 @@ protected:
     PosixFileServices files;
     folder::Work work{state, view, files};
 };
-
-TEST_F(ProcessFolderAheadTest, ChangesExactlyTheFilesWithAMatch) {
-    std::vector<std::string> names;
-    for (int i = 0; i < 30; ++i) {
-        names.push_back("f" + std::to_string(100 + i) + ".txt");
-        tree.Create(names.back(), i % 7 == 3 ? "a needle and a needle" : "nothing");
-    }
-    std::string big = Filler(3 * kPiece);
-    big.replace(kPiece - 2, 6, "needle");
-    tree.Create("big.txt", big);
-    tree.Create("binary.dat", std::string("needle\0", 7));
-    tree.Create("photo.jpg", "needle");
-    tree.Create("empty.txt", "");
-    Run();
-
-    EXPECT_EQ(state.FileCount, 34);
-    EXPECT_EQ(state.ChangedFileCount, 5);  // f103, f110, f117, f124 and big.txt
-    EXPECT_EQ(state.ReplacedStringCount, 9);
-    for (int i = 0; i < 30; ++i) {
-        SCOPED_TRACE(names[static_cast<std::size_t>(i)]);
-        const bool hit = i % 7 == 3;
-        EXPECT_EQ(tree.Read(names[static_cast<std::size_t>(i)]),
-                  hit ? "a pin and a pin" : "nothing");
-        EXPECT_EQ(tree.Exists(names[static_cast<std::size_t>(i)] + ".BAK"), hit);
-    }
-    std::string big_after = big;
-    big_after.replace(kPiece - 2, 6, "pin");
-    EXPECT_EQ(tree.Read("big.txt"), big_after);
-    EXPECT_EQ(tree.Read("big.txt.BAK"), big);
-    EXPECT_EQ(tree.Read("binary.dat"), std::string("needle\0", 7));
-    EXPECT_EQ(tree.Read("photo.jpg"), "needle");
-    EXPECT_EQ(tree.Names().size(), 39u);  // 34 files and 5 backups, nothing left over
-}
 
 TEST_F(ProcessFolderAheadTest, AStopLeavesEveryLaterFileAsItWas) {
     for (int i = 0; i < 20; ++i) {
