@@ -158,32 +158,6 @@ TEST_F(Mode0EncodingsTest, UncertainFilesChangeOnlyWhereEveryReadingAgrees) {
     EXPECT_EQ(tree.Read("ascii.txt"), "漢字\n");
 }
 
-// The dry run decides every file as the real run does, encodings and doubts included.
-TEST_F(Mode0EncodingsTest, DryRunPredictsAMixedTreeExactly) {
-    for (const Form& form : kForms) {
-        tree.Create(form.name, InForm(form, "日本語の文章です。abc abc\n"));
-    }
-    tree.Create("short.txt", "\xC6\xB1 \xC6");
-    for (const char16_t* search : {u"ﾆ", u"abc"}) {
-        const auto names = tree.Names();
-        Run(search, u"한", false, kEncodingAuto, true);
-        const auto predicted = view.changes;
-        const auto summary = view.messages.back();
-        EXPECT_EQ(tree.Names(), names);
-        Run(search, u"한");
-        EXPECT_EQ(view.messages.back(), summary);
-        ASSERT_EQ(view.changes.size(), predicted.size());
-        for (std::size_t i = 0; i < predicted.size(); ++i) {
-            EXPECT_EQ(view.changes[i].path, predicted[i].path);
-            EXPECT_EQ(view.changes[i].replaced, predicted[i].replaced);
-            EXPECT_EQ(view.changes[i].encoding, predicted[i].encoding);
-        }
-    }
-    EXPECT_EQ(U8(view.messages.back()),
-              "検索したファイルの数 = 7\r置換したファイルの数 = 4\r"
-              "置換した文字列の数 = 8\r文字コードが原因で置換できなかったファイルの数 = 2");
-}
-
 TEST_F(Mode0EncodingsTest, AFixedChoiceReadsEveryFileInIt) {
     tree.Create("euc.txt", Iconv("EUC-JP", "日本語の文章です。\n"));
     tree.Create("sjis.txt", Iconv("CP932", "日本語の文章です。\n"));

@@ -232,25 +232,6 @@ TEST_F(ReplaceAheadTest, WithoutReadsFromASecondThreadNothingIsRead) {
     EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
 }
 
-TEST_F(ReplaceAheadTest, EndsAtOnceWhenTheFolderIsLeftEarlyAndServesTheNextFolder) {
-    PosixFileServices files;
-    std::vector<std::u16string> paths;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "f" + std::to_string(i) + ".txt";
-        tree.Create(name, Filler(4 * kPiece));
-        paths.push_back(tree.Text(name));
-    }
-    const auto length = static_cast<std::int64_t>(4 * kPiece);
-    {
-        ReplaceAhead left(files, {SearchPattern(u"needle", true)}, paths);
-        EXPECT_TRUE(left.HoldsNoMatch(0, length));
-    }
-    ReplaceAhead next(files, {SearchPattern(u"needle", true)}, paths);
-    for (std::size_t i = 0; i < paths.size(); i += 7) {
-        EXPECT_TRUE(next.HoldsNoMatch(i, length));
-    }
-}
-
 // Whole folders in mode 0, with the look-ahead at work.
 class ProcessFolderAheadTest : public ::testing::Test {
 protected:

@@ -1,6 +1,5 @@
 #include "run/run_control.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,43 +156,6 @@ TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingM
     Start(kModeLower, "*");
     EXPECT_TRUE(view.messages.empty());
     EXPECT_TRUE(control.Abandoned());
-}
-
-// Makes a chain of `depth` folders named "d" below root, working relative to each folder so
-// that no path longer than the system's limit is ever needed.
-void MakeChain(const std::string& root, int depth) {
-    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    for (int i = 0; i < depth; ++i) {
-        ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
-        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
-        close(fd);
-        ASSERT_GE(next, 0);
-        fd = next;
-    }
-    close(fd);
-}
-
-void RemoveChain(int fd) {
-    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
-    if (next >= 0) {
-        RemoveChain(next);
-        unlinkat(fd, "d", AT_REMOVEDIR);
-    }
-    close(fd);
-}
-
-TEST_F(RunControlTest, DeepTreesAreWalkedAndTooLongPathsReportedOnce) {
-    MakeChain(tree.Root(), 2200);
-    Start(kModeLower, "*", /*subfolders=*/true);
-    // Every folder whose path the system accepts is collected; the first one beyond the limit
-    // is reported and nothing below it is reached.
-    EXPECT_GT(control.State().FolderCount, 1900);
-    EXPECT_LT(control.State().FolderCount, 2200);
-    ASSERT_GE(view.messages.size(), 2u);
-    EXPECT_NE(U8(view.messages[0]).find("too long"), std::string::npos) << U8(view.messages[0]);
-    EXPECT_EQ(U8(view.messages.back()).rfind("検索したファイルの数 = 0", 0), 0u);
-    RemoveChain(open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY));
 }
 
 }  // namespace
