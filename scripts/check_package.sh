@@ -31,5 +31,7 @@ done
 
 echo "bash completion"
 bash -n "$root"/usr/share/bash-completion/completions/popuran-cli
+"$(dirname "$0")"/check_completion.sh "$root"/usr/share/bash-completion/completions/popuran-cli \
+    "$root"/usr/bin/popuran-cli
 "$root"/usr/bin/popuran-cli --version
 echo "package checked: $deb"

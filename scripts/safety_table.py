@@ -3,7 +3,7 @@
 docs/safety.md: what was tried, what the program did, and how many files were damaged.
 
 The rows of the CI tests come from their GoogleTest JSON output (properties rowN_*); the heavy
-cases (2 GiB files, 200,000 files, very deep trees) run popuran-cli here. Every "damaged" count
+cases (2 GiB files, 200,000 files, very deep trees, a FAT file system) run popuran-cli here. Every "damaged" count
 is measured by comparing the files before and after, never written by hand.
 
 usage: scripts/safety_table.py [--build DIR] [--scratch DIR] [--out FILE] [--skip-heavy]
@@ -269,6 +269,63 @@ def write_table(rows, out_path, failures, build, heavy):
     return total
 
 
+def heavy_fat(build, scratch):
+    """Every mode on a FAT file system (an image mounted through FUSE, as a USB stick): no
+    permission bits, owners, hard links or RENAME_NOREPLACE, and letter case ignored."""
+    root = tempfile.mkdtemp(dir=scratch)
+    image, mnt = os.path.join(root, "img"), os.path.join(root, "mnt")
+    os.mkdir(mnt)
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    if not (os.access("/dev/fuse", os.R_OK | os.W_OK) and shutil.which("fusefat")
+            and subprocess.run(["mkfs.vfat", "-C", image, "8192"], **quiet).returncode == 0
+            and subprocess.run(["fusefat", "-o", "rw+", image, mnt], **quiet).returncode == 0):
+        return [{"area": "heavy", "input": "every mode on a FAT file system",
+                 "result": "not tried: no FUSE, fusefat or mkfs.vfat here", "damaged": 0,
+                 "source": "safety_table.py"}]
+    t = os.path.join(mnt, "t")
+    os.mkdir(t)
+    files = {"README.TXT": b"a needle b", "Memo.Txt": b"needle", "page.htm": b"p",
+             "other.htm": b"o", "other.html": b"taken"}
+    for name, data in files.items():
+        with open(os.path.join(t, name), "wb") as f:
+            f.write(data)
+    steps = [
+        ("mode 0: replace in *.txt", ["--mode", "0", "--search", "needle", "--replace", "N",
+                                      "--pattern", "*.txt"], 2, 0),
+        ("mode 1: htm to html, other.html taken", ["--mode", "1", "--search", "htm",
+                                                   "--replace", "html", "--pattern", "*"], 1, 1),
+        ("mode 2: lower case, the case-only renames", ["--mode", "2", "--pattern", "*"], 4, 0),
+        ("mode 3: upper case of *.TXT", ["--mode", "3", "--pattern", "*.TXT"], 2, 0),
+    ]
+    rows = []
+    for what, args, changed, failed in steps:
+        status, out, err, seconds = cli(build, args + ["--folder", t])
+        rows.append((what, status, out, err, seconds, changed, failed))
+    found = {}
+    for dirpath, _, names in os.walk(t):
+        for name in names:
+            with open(os.path.join(dirpath, name), "rb") as f:
+                found[name] = f.read()
+    expected = {"README.TXT": b"a N b", "MEMO.TXT": b"N", "readme.txt.bak": b"a needle b",
+                "memo.txt.bak": b"needle", "page.html": b"p", "other.htm": b"o",
+                "other.html": b"taken"}
+    damaged = sum(1 for name, data in expected.items() if found.get(name) != data)
+    damaged += sum(1 for name in found if name not in expected)
+    subprocess.run(["fusermount", "-u", mnt], check=False)
+    shutil.rmtree(root, ignore_errors=True)
+    result = []
+    for what, status, out, err, seconds, changed, failed in rows:
+        ok = status == 0 and out.get("changed") == changed and out.get("failed_count") == failed
+        result.append({"area": "heavy", "input": f"FAT file system, {what}",
+                       "result": f"{out.get('changed')} changed, {out.get('failed_count')} "
+                                 f"could not be changed" + ("" if ok else " — NOT AS EXPECTED")
+                                 + f" ({seconds:.1f} s; exit {status})",
+                       "damaged": 0 if ok else 1, "source": "safety_table.py"})
+    result[-1]["damaged"] += damaged
+    result[-1]["result"] += f"; the tree afterwards: {damaged} file(s) not as expected"
+    return result
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build-test"))
@@ -281,7 +338,7 @@ def main():
     try:
         rows, failures = run_tests(build, scratch)
         if not args.skip_heavy:
-            for case in (heavy_sparse, heavy_real_2gib, heavy_many_files, heavy_deep):
+            for case in (heavy_sparse, heavy_real_2gib, heavy_many_files, heavy_deep, heavy_fat):
                 started = time.monotonic()
                 rows += case(build, scratch)
                 print(f"{case.__name__}: {time.monotonic() - started:.1f} s", file=sys.stderr)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The bash completion of popuran-cli, as bash calls it: what Tab offers after each kind of word.
-#   completion_test.sh COMPLETION-FILE POPURAN-CLI
+#   check_completion.sh COMPLETION-FILE POPURAN-CLI
 set -euo pipefail
 source "$1"
 cli=$2
