@@ -7,18 +7,10 @@ namespace popuran::testing {
 
 namespace {
 
+// The caption's name in the log; the order of run::Caption.
 const char16_t* CaptionName(run::Caption which) {
-    switch (which) {
-        case run::Caption::Window:
-            return u"Window";
-        case run::Caption::CmdRpl:
-            return u"CmdRpl";
-        case run::Caption::LblPath:
-            return u"LblPath";
-        case run::Caption::LblStat:
-            return u"LblStat";
-    }
-    return u"?";
+    static const char16_t* const names[] = {u"Window", u"CmdRpl", u"LblPath", u"LblStat"};
+    return names[static_cast<int>(which)];
 }
 
 }  // namespace
