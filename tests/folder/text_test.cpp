@@ -1,0 +1,436 @@
+// Text: code page 932, UTF-8 names, the other encodings and their detection, paths, diffs.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "folder/services/cp932.h"
+#include "folder/services/detect_encoding.h"
+#include "folder/services/encodings.h"
+#include "folder/services/path_helpers.h"
+#include "folder/services/unified_diff.h"
+#include "folder/services/utf8.h"
+#include "support/fake_view.h"
+
+// Code page 932 conversion: the character set, lossless escapes, offsets and canonical codes.
+// Random byte strings are left to the codec fuzzer, which checks the same properties.
+namespace popuran::folder {
+namespace {
+
+std::string Bytes(std::initializer_list<unsigned> values) {
+    std::string bytes;
+    for (unsigned v : values) {
+        bytes.push_back(static_cast<char>(v));
+    }
+    return bytes;
+}
+
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// A decoded text that is one real character, not an escape.
+bool IsOneCharacter(const std::u16string& text) {
+    return text.size() == 1 && !IsSurrogate(text[0]);
+}
+
+TEST(Cp932Decode, Has191SingleByteAnd9604DoubleByteCharacters) {
+    int singles = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        if (IsOneCharacter(Cp932Decode(Bytes({b})))) {
+            ++singles;
+        }
+    }
+    EXPECT_EQ(singles, 191);
+
+    int standard = 0;      // JIS X 0208, NEC row 13, NEC-selected and IBM extensions
+    int user_defined = 0;  // F040-F9FC
+    for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+        for (unsigned trail = 0; trail < 0x100; ++trail) {
+            std::u16string text = Cp932Decode(Bytes({lead, trail}));
+            if (!IsOneCharacter(text)) {
+                continue;
+            }
+            if (lead >= 0xF0 && lead <= 0xF9) {
+                EXPECT_GE(text[0], 0xE000);
+                EXPECT_LE(text[0], 0xE757);
+                ++user_defined;
+            } else {
+                ++standard;
+            }
+        }
+    }
+    EXPECT_EQ(standard, 7724);
+    EXPECT_EQ(user_defined, 1880);
+    EXPECT_EQ(Cp932Decode("\xF0\x40"), u"\uE000");
+    EXPECT_EQ(Cp932Decode("\xF9\xFC"), u"\uE757");
+}
+
+TEST(Cp932Decode, MapsBytesAndPairsToCharactersOrEscapes) {
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x5C\x7E", u"\\~", "0x5C and 0x7E are ASCII, not yen and overline"},
+        {"\xA1\xDF", u"\uFF61\uFF9F", "half-width katakana"},
+        {"\x83\x5C", u"ソ", "a trail byte 0x5C belongs to its character"},
+        {"\x95\x5C", u"表", "a trail byte 0x5C belongs to its character"},
+        {"\x80", u"\xDC80", "0x80 is no character"},
+        {"\xFD\xFE\xFF", u"\xDCFD\xDCFE\xDCFF", "0xFD-0xFF are no characters"},
+        {"\x81", u"\xDC81", "a lead byte at the end"},
+        {"\x81\x20", u"\xDC81 ", "a lead byte before a non-trail byte"},
+        {"\x81\x7F", u"\xDC81\x7F", "0x7F is no trail byte"},
+        {"\xE0\xFD", u"\xDCE0\xDCFD", "0xFD is no trail byte"},
+        {"\x85\x40", u"\U000F8540", "an unmapped pair stays one character"},
+        {"\x85\x41Z", u"\U000F8541Z", "an unmapped pair does not swallow what follows"},
+        {"\xFC\xFC", u"\U000FFCFC", "the last unmapped pair"},
+        {"\x81\x5F\x81", u"\uFF3C\xDC81", "a pair, then a truncated lead"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Cp932Decode(c.bytes), c.text);
+        EXPECT_EQ(Cp932Encode(c.text), c.bytes);
+    }
+}
+
+TEST(Cp932Decode, EveryByteAndPairRoundTripsOrIsADuplicateOfItsCanonicalCode) {
+    for (unsigned b = 0; b < 256; ++b) {
+        ASSERT_EQ(Cp932Encode(Cp932Decode(Bytes({b}))), Bytes({b})) << b;
+    }
+    // Duplicates counted by (lead byte of the code read, lead byte of the code written).
+    std::map<std::pair<unsigned, unsigned>, int> duplicates;
+    for (unsigned first = 0; first < 256; ++first) {
+        for (unsigned second = 0; second < 256; ++second) {
+            const std::string bytes = Bytes({first, second});
+            const std::u16string text = Cp932Decode(bytes);
+            const std::string encoded = Cp932Encode(text);
+            if (encoded == bytes) {
+                continue;
+            }
+            SCOPED_TRACE(::testing::Message() << std::hex << first << ' ' << second);
+            ASSERT_TRUE(IsOneCharacter(text));
+            ASSERT_EQ(encoded.size(), 2u);
+            EXPECT_EQ(Cp932Decode(encoded), text);
+            ++duplicates[{first, static_cast<unsigned char>(encoded[0])}];
+        }
+    }
+    // NEC row 13 symbols that JIS X 0208 has too (87 90 ≒ is written 81 E0); NEC-selected IBM
+    // extensions (rows ED and EE) written as IBM extensions (rows FA-FC: ED 40 纊 as FA 5C) or
+    // as JIS (EE F9 ¬ as 81 CA); IBM extensions that row 13 or JIS has (FA 4A Ⅰ as 87 54).
+    // With the round trip above, these counts catch any character written in the wrong row.
+    const std::map<std::pair<unsigned, unsigned>, int> expected = {
+        {{0x87, 0x81}, 9},  {{0xED, 0xFA}, 160}, {{0xED, 0xFB}, 28},
+        {{0xEE, 0x81}, 1},  {{0xEE, 0xFA}, 13},  {{0xEE, 0xFB}, 160},
+        {{0xEE, 0xFC}, 12}, {{0xFA, 0x81}, 2},   {{0xFA, 0x87}, 13},
+    };
+    EXPECT_EQ(duplicates, expected);
+}
+
+TEST(Cp932CanEncode, AcceptsOnlyRealCharacters) {
+    struct Case {
+        std::u16string text;
+        bool can_encode;
+        std::string encoded;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"abc\\~\u001A\u007F", true, "abc\\~\x1A\x7F", "ASCII and controls"},
+        {u"ソ表ｱ", true, "\x83\x5C\x95\x5C\xB1", "kana and kanji"},
+        {u"\uFF5E\u2252\uE000", true, "\x81\x60\x81\xE0\xF0\x40",
+         "fullwidth tilde, ≒, user-defined"},
+        {u"\u301C", false, "?", "wave dash has no code (fullwidth tilde has)"},
+        {u"a\u00A5b", false, "a?b", "the yen sign has no code of its own"},
+        {u"\U0001F600", false, "?", "a character outside the BMP is one '?'"},
+        {u"\xD83Dx", false, "?x", "unpaired high surrogate"},
+        {u"\xDC81", false, "\x81", "escape of a lone lead byte"},
+        {u"\xDC41", false, "?", "not an escape decoding produces: 0x41 is a character"},
+        {u"\U000F8540", false, "\x85\x40", "escape of an unmapped pair"},
+        {u"\U000F889F", false, "?", "not an escape: 88 9F is a character"},
+        {u"\U000F8130", false, "?", "not an escape: 0x30 is no trail byte"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Cp932CanEncode(c.text), c.can_encode);
+        EXPECT_EQ(Cp932Encode(c.text), c.encoded);
+    }
+}
+
+// UTF-8 names: decoding escapes every byte that is not valid UTF-8, so that names round-trip.
+
+TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"abc", u"abc", "ASCII"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "NUL is ASCII"},
+        {"\xC2\xA0", u"\u00A0", "smallest two-byte lead C2"},
+        {"\xDF\xBF", u"\u07FF", "largest two-byte"},
+        {"\xE0\xA0\x80", u"\u0800", "smallest three-byte"},
+        {"\xED\x9F\xBF", u"\uD7FF", "just below the surrogates"},
+        {"\xF0\x90\x80\x80", u"\xD800\xDC00", "U+10000, the first pair"},
+        {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF", "U+10FFFF"},
+        {"\xFF", u"\xDCFF", "never valid"},
+        {"\xC0\x80", u"\xDCC0\xDC80", "overlong NUL"},
+        {"\xC1\xBF", u"\xDCC1\xDCBF", "overlong two-byte"},
+        {"\xE0\x80\xAF", u"\xDCE0\xDC80\xDCAF", "overlong three-byte"},
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", "encoded high surrogate"},
+        {"\xED\xB2\x80", u"\xDCED\xDCB2\xDC80", "encoded escape unit"},
+        {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80", "above U+10FFFF"},
+        {"\xF5\x80\x80\x80", u"\xDCF5\xDC80\xDC80\xDC80", "lead byte F5"},
+        {"\xE3\x81z", u"\xDCE3\xDC81z", "cut short by ASCII"},
+        {"\x80\xC3\xA9", u"\xDC80\u00E9", "valid sequence right after a stray byte"},
+        {"\xC3\xC3\xA9", u"\xDCC3\u00E9", "lead byte followed by a new sequence"},
+        {"\x82\xA0.txt", u"\xDC82\xDCA0.txt", "a Shift-JIS name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Utf8ToText(c.bytes), c.text);
+        EXPECT_EQ(TextToUtf8(c.text), c.bytes);
+    }
+    // A lead byte at the end of the view is cut short even if the buffer goes on.
+    EXPECT_EQ(Utf8ToText(std::string_view("\xC3\xA9").substr(0, 1)), u"\xDCC3");
+}
+
+TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {
+    struct Case {
+        std::u16string text;
+        std::string bytes;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"\xD800", "?", "lone high surrogate"},
+        {u"\xD83Dz", "?z", "high surrogate before ASCII"},
+        {u"\xDE00", "?", "lone low surrogate outside the escapes"},
+        {u"\xDC41", "?", "would stand for an ASCII byte"},
+        {u"\xDC7F", "?", "just below the escapes"},
+        {u"\xDC80\xDCFF", "\x80\xFF", "the escapes' ends"},
+        {u"\xD800\xDC80", "\xF0\x90\x82\x80",
+         "a pair, even when its low half looks like an escape"},
+        {u"\uFFFF", "\xEF\xBF\xBF", "largest BMP code point"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(TextToUtf8(c.text), c.bytes);
+    }
+}
+
+// Longer random strings are left to the codec fuzzer.
+TEST(Utf8ToText, EveryStringOfTwoBytesRoundTrips) {
+    for (int i = 0; i < 65536; ++i) {
+        const std::string bytes = {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)};
+        ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << i;
+    }
+}
+
+const Encoding kAll[] = {Encoding::kCp932, Encoding::kUtf8, Encoding::kEucJp, Encoding::kUtf16Le,
+                         Encoding::kUtf16Be};
+
+TEST(EncodeText, EachCharacterInEachEncoding) {
+    struct Case {
+        const char16_t* text;
+        const char* bytes[5];  // in the order of kAll; nullptr: no code there
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"日本",
+         {"\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC", "\xC6\xFC\xCB\xDC", "\xE5\x65\x2C\x67",
+          "\x65\xE5\x67\x2C"},
+         "kanji"},
+        {u"〜",
+         {"\x81\x60", "\xE3\x80\x9C", "\xA1\xC1", "\x1C\x30", "\x30\x1C"},
+         "the wave dash of input methods: code page 932 and EUC-JP write their one code"},
+        {u"～",
+         {"\x81\x60", "\xEF\xBD\x9E", "\xA1\xC1", "\x5E\xFF", "\xFF\x5E"},
+         "the full-width tilde: EUC-JP writes the JIS wave dash"},
+        {u"−∥—",
+         {"\x81\x7C\x81\x61\x81\x5C", "\xE2\x88\x92\xE2\x88\xA5\xE2\x80\x94",
+          "\xA1\xDD\xA1\xC2\xA1\xBD", "\x12\x22\x25\x22\x14\x20", "\x22\x12\x22\x25\x20\x14"},
+         "minus, parallel and dash each take the one code page 932 and JIS code"},
+        {u"丂", {nullptr, "\xE4\xB8\x82", "\x8F\xB0\xA1", "\x02\x4E", "\x4E\x02"}, "JIS X 0212"},
+        {u"①",
+         {"\x87\x40", "\xE2\x91\xA0", nullptr, "\x60\x24", "\x24\x60"},
+         "NEC row 13: not in the EUC-JP of the system"},
+        {u"한", {nullptr, "\xED\x95\x9C", nullptr, "\x5C\xD5", "\xD5\x5C"}, "Hangul"},
+        {u"\U0002000B",
+         {nullptr, "\xF0\xA0\x80\x8B", nullptr, "\x40\xD8\x0B\xDC", "\xD8\x40\xDC\x0B"},
+         "outside the BMP"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t i = 0; i < std::size(kAll); ++i) {
+            SCOPED_TRACE(std::string(c.why) + " in " + std::string(EncodingName(kAll[i])));
+            EXPECT_EQ(CanEncodeText(kAll[i], c.text), c.bytes[i] != nullptr);
+            if (c.bytes[i] != nullptr) {
+                EXPECT_EQ(EncodeText(kAll[i], c.text), c.bytes[i]);
+            }
+        }
+    }
+}
+
+TEST(DecodeUnit, UnitsKeepTheirBytesTogether) {
+    struct Case {
+        Encoding encoding;
+        std::string bytes;
+        std::size_t length;
+        char32_t value;
+        const char* why;
+    };
+    const Case cases[] = {
+        {Encoding::kEucJp, "\xC6\xFC", 2, U'日', "a pair"},
+        {Encoding::kEucJp, "\xAD\xA1", 2, 0xFADA1, "NEC row 13 is no character here"},
+        {Encoding::kEucJp, "\xA1\xC1", 2, 0xFF5E, "the wave dash as one value"},
+        {Encoding::kUtf8, "\xE3\x81\x41", 1, 0xDCE3, "a cut sequence"},
+        {Encoding::kUtf8, "\xED\xA0\x80", 1, 0xDCED, "an encoded surrogate"},
+        {Encoding::kUtf16Le, std::string("\x3D\xD8\x00\xDE", 4), 4, 0x1F600, "a surrogate pair"},
+        {Encoding::kUtf16Be, std::string("\xD8\x3D\x00\x41", 4), 2, 0xD83D, "a lone surrogate"},
+        {Encoding::kUtf16Le, "\x41", 1, 0xDC41, "an odd last byte"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        char32_t value = 0;
+        const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        EXPECT_EQ(DecodeUnit(c.encoding, p, c.bytes.size(), value), c.length);
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+std::string Verdict(const Detection& d) {
+    if (d.kind == Detection::Kind::kOther) {
+        return "other";
+    }
+    std::string text = d.ascii_only ? "ascii" : std::string(EncodingName(d.encoding));
+    if (d.kind == Detection::Kind::kUncertain) {
+        text = "uncertain";
+        for (const Encoding e : d.plausible) {
+            text += " " + std::string(EncodingName(e));
+        }
+    }
+    return text;
+}
+
+std::string Detect(const std::string& bytes, std::size_t piece) {
+    EncodingDetector detector;
+    std::string window;
+    std::uint64_t base = 0;
+    for (std::size_t at = 0;;) {
+        const std::size_t n = std::min(piece, bytes.size() - at);
+        window += bytes.substr(at, n);
+        at += n;
+        detector.Feed(window, base, at == bytes.size());
+        if (at == bytes.size() || detector.Settled()) {
+            break;
+        }
+        window.erase(0, static_cast<std::size_t>(detector.Consumed() - base));
+        base = detector.Consumed();
+    }
+    return Verdict(detector.Result());
+}
+
+TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
+    std::string random;
+    for (unsigned i = 0, x = 7; i < 3000; ++i) {
+        x = x * 1103515245u + 12345u;
+        random.push_back(static_cast<char>(x >> 16));
+    }
+    const std::string sentence_utf8 = "日本の文章です。漢字とかなが混じっています。";
+    struct Case {
+        std::string bytes;
+        const char* verdict;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"\x93\xFA\x96\x7B\x82\xCC\x95\xB6\x8F\xCD\x82\xC5\x82\xB7\x81\x42", "cp932",
+         "日本の文章です。 in code page 932"},
+        {"\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF\xA4\xC7\xA4\xB9\xA1\xA3", "euc-jp",
+         "the same in EUC-JP, also valid code page 932"},
+        {sentence_utf8, "utf-8", "UTF-8"},
+        {sentence_utf8.substr(0, 9) + "\xFF" + sentence_utf8.substr(9), "utf-8",
+         "UTF-8 with one damaged byte"},
+        {"\xEF\xBB\xBF" + sentence_utf8, "utf-8-bom", "UTF-8 with a byte order mark"},
+        {std::string("\xFF\xFE\xE5\x65\x2C\x67", 6), "utf-16le", "UTF-16 with its mark"},
+        {std::string("\xFF\xFE\0\0\x41\0\0\0", 8), "other", "UTF-32"},
+        {"\x1B$B$3$s\x1B(B", "other", "ISO-2022-JP"},
+        {"int main() { return 0; }\n", "ascii", "ASCII"},
+        {"\xC6\xB1", "uncertain utf-8 euc-jp", "two bytes that all three read"},
+        {"\xB0\xA1", "euc-jp", "one common EUC-JP kanji rather than two half-width katakana"},
+        {"\xD0\xDE", "uncertain euc-jp cp932", "one rare EUC-JP kanji or two half-width katakana"},
+        {random, "cp932", "random bytes are read as they always were"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Detect(c.bytes, c.bytes.size()), c.verdict);
+        // The answer does not depend on how the bytes come in.
+        EXPECT_EQ(Detect(c.bytes, 3), c.verdict);
+    }
+}
+
+using testing::U8;
+
+TEST(PathHelpers, SplitAtLastDotAndLastSeparator) {
+    struct Case {
+        const char16_t* argument;
+        const char16_t* extension;
+        const char16_t* base_name;
+        const char16_t* folder;
+        const char16_t* file_name;
+    };
+    const Case cases[] = {
+        {u"/docs/memo.txt", u"txt", u"/docs/memo.", u"/docs/", u"memo.txt"},
+        {u"/docs/archive.tar.gz", u"gz", u"/docs/archive.tar.", u"/docs/", u"archive.tar.gz"},
+        {u"/docs/README", u"", u"", u"/docs/", u"README"},
+        {u"memo.txt", u"txt", u"memo.", u"", u""},
+        {u"memo.", u"", u"memo.", u"", u""},
+        {u".profile", u"profile", u".", u"", u""},
+        {u"README", u"", u"", u"", u""},
+        {u"/docs/", u"", u"", u"/docs/", u""},
+        {u"/my.dir/README", u"dir/README", u"/my.", u"/my.dir/", u"README"},
+        {u"", u"", u"", u"", u""},
+        // '\' is an ordinary character of a name here.
+        {u"/a\\b.c\\d", u"c\\d", u"/a\\b.", u"/", u"a\\b.c\\d"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(U8(c.argument));
+        EXPECT_EQ(U8(ExtensionOf(c.argument)), U8(c.extension));
+        EXPECT_EQ(U8(BaseNameOf(c.argument)), U8(c.base_name));
+        EXPECT_EQ(U8(FolderOf(c.argument)), U8(c.folder));
+        EXPECT_EQ(U8(FileNameOf(c.argument)), U8(c.file_name));
+    }
+}
+
+// Expected hunks as GNU diff -u writes them for the same texts.
+TEST(UnifiedDiff, HunksAsDiffWritesThem) {
+    struct Case {
+        const char* old_text;
+        const char* new_text;
+        const char* hunks;
+        const char* why;
+    } const cases[] = {
+        {"a\nb\nc\n", "a\nb\nc\n", "", "equal texts give nothing"},
+        {"a\nb\nc\n", "a\nX\nY\nc\n", "@@ -1,3 +1,4 @@\n a\n-b\n+X\n+Y\n c\n",
+         "a line replaced by two"},
+        {"", "new\n", "@@ -0,0 +1 @@\n+new\n", "an empty side is numbered 0,0"},
+        {"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n", "2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n",
+         "@@ -1,4 +1,3 @@\n-1\n 2\n 3\n 4\n@@ -9,4 +8,3 @@\n 9\n 10\n 11\n-12\n",
+         "changes more than six lines apart make two hunks"},
+        {"x\nlast", "x\nLAST",
+         "@@ -1,2 +1,2 @@\n x\n-last\n\\ No newline at end of file\n+LAST\n"
+         "\\ No newline at end of file\n",
+         "a last line without a line end"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string hunks = c.hunks;
+        EXPECT_EQ(UnifiedDiff(c.old_text, c.new_text, "f"),
+                  hunks.empty() ? hunks : "--- f\n+++ f\n" + hunks);
+    }
+}
+
+}  // namespace
+}  // namespace popuran::folder
