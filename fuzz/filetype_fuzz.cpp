@@ -1,10 +1,8 @@
 // Fuzzes ExtensionByContent on file contents held in memory against a plain reading of its rules.
-//
-// Input: one byte, then the file's contents. The byte's low seven bits choose how short the
-// first reads are (0: whole); its top bit pushes the second half of the contents past the 150000
-// bytes that decide text or binary, behind a run of the first half's last byte. The answer, or
-// the range error, must be the rules', however the file arrives. The type database is left out:
-// its answers are its own. Of MPEG audio only the answer's kind is checked: "mp3" or nothing.
+// Input: one byte, then the contents. The byte's low seven bits choose how short the first reads
+// are (0: whole); its top bit pushes the second half of the contents past the 150000 bytes that
+// decide text or binary. The type database is left out (its answers are its own), and of MPEG
+// audio only the kind of answer is checked: "mp3" or nothing.
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,4 @@
 // Fuzzes WildcardMatch against a plain matcher on short patterns and names.
-//
 // Input: pattern '|' name. Printable ASCII stands for itself; every other byte picks one of a
 // few characters whose case folding is unusual (final sigma, Kelvin sign, sharp s, letters
 // outside the BMP, lone surrogates), so that folding and surrogate pairs get exercised.
