@@ -311,14 +311,43 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, En
     }
 }
 
+// The characters that have more than one code in EUC-JP (～ is A1C1 and, from JIS X 0212,
+// 8FA2B7): bytes alone would find only one of their codes.
+static bool HasSecondEucJpCode(char32_t c) {
+    static const std::unordered_map<char32_t, int> counts = [] {
+        std::unordered_map<char32_t, int> n;
+        unsigned char code[3] = {0x8F, 0, 0};
+        for (unsigned lead = 0x8E; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
+                for (unsigned third = 0xA1; third <= (lead == 0x8F ? 0xFEu : 0xA1u); ++third) {
+                    code[0] = static_cast<unsigned char>(lead);
+                    code[1] = static_cast<unsigned char>(trail);
+                    code[2] = static_cast<unsigned char>(third);
+                    char32_t value = 0;
+                    const std::size_t length = DecodeUnit(Encoding::kEucJp, code, 3, value);
+                    if (length >= 2 && value < 0xF0000 && (value < 0xDC80 || value > 0xDCFF)) {
+                        ++n[value];
+                    }
+                }
+            }
+        }
+        return n;
+    }();
+    const auto it = counts.find(c);
+    return it != counts.end() && it->second > 1;
+}
+
 void SearchPattern::CompileOther(std::u16string_view search) {
     units_ = CodePoints(case_sensitive_ ? std::u16string(search) : FoldCase(search));
     // Bytes alone find the text when each of its characters has one code here: UTF-8 and
-    // UTF-16 hold both forms of a two-form character, EUC-JP one.
+    // UTF-16 hold both forms of a two-form character, EUC-JP one, and a few EUC-JP characters
+    // have a second code.
     exact_ = case_sensitive_ && CanEncodeText(encoding_, search);
     for (std::size_t i = 0; exact_ && i < search.size(); ++i) {
         const char32_t c = FirstCodePoint(search.substr(i));
-        exact_ = OtherForm(c) == c || !HasCode(encoding_, c) || !HasCode(encoding_, OtherForm(c));
+        exact_ =
+            (OtherForm(c) == c || !HasCode(encoding_, c) || !HasCode(encoding_, OtherForm(c))) &&
+            !(encoding_ == Encoding::kEucJp && HasSecondEucJpCode(c));
     }
     if (exact_) {
         encoded_ = EncodeText(encoding_, search);
@@ -460,7 +489,9 @@ bool SearchPattern::FindExact(std::string_view bytes, std::size_t from, bool fin
             match = ByteSpan{p, p + n};
             return true;
         }
-        s = p + 1;  // The bytes stand across a character boundary ("ハeedle" for "needle").
+        // The bytes stand across a character boundary ("ハeedle" for "needle"): no match starts
+        // before the end of the character they begin in.
+        s = std::max(p + 1, q);
     }
     resume = final ? size : ResumePoint(bytes, q, final);
     return false;
