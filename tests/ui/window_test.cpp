@@ -1,13 +1,8 @@
-// The window: its modes and boxes, runs, previews and undo started from it, folders dropped on
-// it, the About window, and the window program as a process.
+// The window as a user drives it: modes, boxes, runs, preview, undo, drops, About; the program.
 #include <cerrno>
 #include <cstdlib>
-#include <functional>
-#include <ostream>
 
-#include <QApplication>
 #include <QDropEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -25,9 +20,7 @@
 #include "ui/mod_dialog_tree_top.h"
 #include "ui/mod_main.h"
 
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString& text, std::ostream* os) { *os << text.toStdString(); }
 
 namespace popuran::ui {
 namespace {
@@ -37,9 +30,8 @@ using Texts = std::vector<QString>;
 
 QApplication& App() {
     static int argc = 1;
-    static char name[] = "popuran-ui-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
+    static char* argv[] = {const_cast<char*>("popuran-ui-test"), nullptr};
+    static auto* app = new QApplication(argc, argv);
     return *app;
 }
 
@@ -77,32 +69,12 @@ protected:
     }
     void Start(const char16_t* search, const char16_t* replacement, const char16_t* pattern,
                const std::string& folder, QPushButton* button = nullptr) {
-        messages.clear();
-        details.clear();
         w.SetBoxText(0, search);
         w.SetBoxText(1, replacement);
         w.SetBoxText(2, pattern);
         w.Cbobox[3]->setEditText(QString::fromStdString(folder));
         QTest::mouseClick(button != nullptr ? button : w.CmdRpl, Qt::LeftButton);
     }
-    // Runs `action` at the first yield at which the progress marker shows.
-    void AtProgress(std::function<void()> action) {
-        auto* timer = new QTimer(&w);
-        QObject::connect(timer, &QTimer::timeout, timer, [this, timer, action] {
-            if (w.LblStat->text().contains(QChar(0x25A0))) {
-                timer->stop();
-                action();
-            }
-        });
-        timer->start(0);
-    }
-    // A file long enough that the run yields many times inside it, and one after it.
-    std::string BigFile() {
-        tree.Create("big.txt", std::string(60000, 'a'));
-        tree.Create("later.txt", "a");
-        return tree.Read("big.txt");
-    }
-
     QApplication& app_ = App();
     testing::TempTree state_{};
     const int state_set_ = setenv("XDG_STATE_HOME", state_.Root().c_str(), 1);
@@ -117,23 +89,19 @@ private:
 
 TEST_F(WindowTest, EachModeHasItsCaptionAndRowsAndHoldsDuringARun) {
     const struct {
-        int entry;   // list entry chosen, or -1
-        int option;  // option button clicked, or -1
-        int mode;
+        int entry, option, mode;  // the list entry chosen or else the option button clicked
         const char16_t* caption;
-        const char16_t* search_label;  // nullptr: the rows of boxes 0 and 1 are hidden
+        const char16_t* labels;  // of boxes 0 and 1; nullptr: their rows are hidden
     } cases[] = {
-        {1, -1, 1, u"拡張子置換", u"検索する拡張子(&F):"},
-        {0, -1, 0, u"文字列置換", u"検索する文字列(&F):"},
-        {2, -1, 2, u"ファイル名変換（大文字→小文字）", nullptr},
-        {-1, 1, 3, u"ファイル名変換（小文字→大文字）", nullptr},
-        {-1, 0, 2, u"ファイル名変換（大文字→小文字）", nullptr},
+        {1, -1, 1, u"拡張子置換", u"検索する拡張子(&F):置換後の拡張子(&W):"},
+        {0, -1, 0, u"文字列置換", u"検索する文字列(&F):置換後の文字列(&W):"},
         {-1, 1, 3, u"ファイル名変換（小文字→大文字）", nullptr},
         {2, -1, 2, u"ファイル名変換（大文字→小文字）", nullptr},  // whichever button is set
-        {1, -1, 1, u"拡張子置換", u"検索する拡張子(&F):"},
+        {1, -1, 1, u"拡張子置換", u"検索する拡張子(&F):置換後の拡張子(&W):"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
+        w.ChkBin->setChecked(false);  // every return to mode 0 checks it again
         if (c.entry >= 0) {
             Choose(c.entry);
         } else {
@@ -141,25 +109,17 @@ TEST_F(WindowTest, EachModeHasItsCaptionAndRowsAndHoldsDuringARun) {
         }
         EXPECT_EQ(w.CurrentMode(), c.mode);
         EXPECT_EQ(w.windowTitle(), S(u"ぽぷらん ： ") + S(c.caption));
-        const bool rows = c.search_label != nullptr;
-        EXPECT_EQ(w.FraFN->isVisible(), !rows);
-        EXPECT_EQ(w.Cbobox[0]->isVisible() && w.LblRpl->isVisible(), rows);
-        if (rows) {
-            EXPECT_EQ(w.LblSrc->text(), S(c.search_label));
+        EXPECT_EQ(w.FraFN->isHidden(), w.Cbobox[0]->isVisible() && w.LblRpl->isVisible());
+        EXPECT_EQ(w.FraFN->isHidden(), c.labels != nullptr);
+        if (c.labels != nullptr) {
+            EXPECT_EQ(w.LblSrc->text() + w.LblRpl->text(), S(c.labels));
         }
-        EXPECT_EQ(w.ChkBin->isVisible() && w.CboCode->isVisible(), c.mode == 0);
+        EXPECT_EQ(w.ChkBin->isVisible() && w.CboCode->isVisible() && w.ChkBin->isChecked(),
+                  c.mode == 0);
     }
-    // Every return to mode 0 makes the search case-sensitive again.
-    w.ChkBin->setChecked(false);
-    Choose(0);
-    EXPECT_TRUE(w.ChkBin->isChecked());
-    EXPECT_EQ(w.LblRpl->text(), S(u"置換後の文字列(&W):"));
-    // While a run is active the mode stays.
-    w.CmdRpl->setText(S(u"中止"));
+    w.CmdRpl->setText(S(u"中止"));  // while a run is active the mode stays
     Choose(2);
-    QTest::mouseClick(w.OptFN[0], Qt::LeftButton);
-    EXPECT_EQ(w.CurrentMode(), 0);
-    EXPECT_TRUE(w.Cbobox[0]->isVisible());
+    EXPECT_EQ(w.CurrentMode(), 1);
 }
 
 TEST_F(WindowTest, OnlyThePatternBoxFiltersWhatIsTyped) {
@@ -168,8 +128,9 @@ TEST_F(WindowTest, OnlyThePatternBoxFiltersWhatIsTyped) {
         const char16_t* typed;
         const char16_t* shown;
     } cases[] = {
-        {2, u"*.azAZ09", u"*.azAZ09"}, {2, u"a?_- \u3000b/:@[`{c", u"abc"}, {2, u"日本ｶﾅé", u""},
-        {0, u"a?_ 日", u"a?_ 日"},     {3, u"a?_ 日", u"a?_ 日"},
+        {2, u"*.azAZ09", u"*.azAZ09"},
+        {2, u"a?_- \u3000b/:@[`{c日本ｶﾅé", u"abc"},
+        {0, u"a?_ 日", u"a?_ 日"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(S(c.typed).toStdString());
@@ -182,9 +143,7 @@ TEST_F(WindowTest, OnlyThePatternBoxFiltersWhatIsTyped) {
     QComboBox* box = w.Cbobox[2];
     box->setEditText(S(u"abc"));
     QTest::keyClick(box, Qt::Key_Backspace);
-    QTest::keyClick(box, Qt::Key_Home);
-    QTest::keyClick(box, Qt::Key_Delete);
-    EXPECT_EQ(box->currentText(), S(u"b"));
+    EXPECT_EQ(box->currentText(), S(u"ab"));
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
     Type(box, S(u"x"));
     Commit(box, S(u"ｔ*.t_"));
@@ -194,85 +153,65 @@ TEST_F(WindowTest, OnlyThePatternBoxFiltersWhatIsTyped) {
 }
 
 TEST_F(WindowTest, HistoryThePickerAndEnter) {
-    for (const char16_t* folder : {u"A", u"B", u"A", u""}) {
+    for (const char16_t* folder : {u"", u"A", u"B", u"A"}) {
         w.SetBoxText(3, folder);
         w.RecordHistory();
         EXPECT_EQ(w.BoxText(3), folder) << "the box keeps its text";
     }
-    EXPECT_EQ(w.Cbobox[3]->itemText(0), S(u"B"));
-    EXPECT_EQ(w.Cbobox[3]->itemText(1), S(u"A"));
     EXPECT_EQ(w.Cbobox[3]->count(), 2);
-
-    QStringList prompts;
-    QString answer;
+    EXPECT_EQ(w.Cbobox[3]->itemText(0) + w.Cbobox[3]->itemText(1), S(u"BA"));
+    QString answer = S(u"/home/ユーザー/文書/");
     auto previous = modDialogTreeTop::SetDialogFunction([&](QWidget*, const QString& prompt) {
-        prompts << prompt;
-        return answer;
+        EXPECT_EQ(prompt, S(u"検索するフォルダを指定してください。"));
+        return std::exchange(answer, QString());  // then the picker is cancelled: text kept
     });
-    for (const char16_t* path : {u"", u"/home/ユーザー/文書/"}) {
-        answer = S(path);
-        w.SetBoxText(3, u"/old");
+    for (int click = 0; click < 2; ++click) {
         QTest::mouseClick(w.CmdPlace, Qt::LeftButton);
-        EXPECT_EQ(w.BoxText(3), answer.isEmpty() ? u"/old" : path) << "cancel keeps the text";
+        EXPECT_EQ(w.BoxText(3), u"/home/ユーザー/文書/");
     }
     modDialogTreeTop::SetDialogFunction(std::move(previous));
-    EXPECT_EQ(prompts.value(1), S(u"検索するフォルダを指定してください。"));
 
     // Enter in a box presses Start; an empty search is refused.
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    QTest::keyClick(&w, Qt::Key_N, Qt::AltModifier);
-    ASSERT_TRUE(w.Cbobox[2]->hasFocus());
+    w.Cbobox[2]->setFocus();
     QTest::keyClick(w.Cbobox[2], Qt::Key_Return);
     EXPECT_EQ(messages, Texts{S(u"検索する文字列を入力して下さい。")});
     EXPECT_TRUE(w.Cbobox[0]->hasFocus());
 }
 
-// The running look while the run is inside a file, then Stop.
-TEST_F(WindowTest, ARunShowsFileAndMarkerAndStops) {
-    const std::string big = BigFile();
+// The running look while the run is inside a file; Stop greys the button; 終了 then ends the
+// program once the run has let go, with no summary.
+TEST_F(WindowTest, ARunShowsFileAndMarkerAndStopsWhenTheWindowCloses) {
+    const std::string big(60000, 'a');  // long enough that the run yields many times in it
+    tree.Create("big.txt", big);
+    tree.Create("later.txt", "a");
+    QSignalSpy ended(&w, &FrmMain::ProgramEnded);
     Texts running;
-    AtProgress([&] {
-        running = {w.windowTitle(), w.CmdRpl->text(), w.LblPath->text(), w.LblStat->text()};
-        EXPECT_FALSE(w.CmdPreview->isEnabled());
+    auto* timer = new QTimer(&w);  // looks at the window at every yield
+    QObject::connect(timer, &QTimer::timeout, timer, [&] {
+        if (!w.LblStat->text().contains(QChar(0x25A0))) {  // no progress marker yet
+            return;
+        }
+        timer->stop();
+        running = {w.windowTitle(), w.CmdRpl->text(), w.LblPath->text(),
+                   QString::number(w.LblStat->text().size()),
+                   QString::number(w.CmdPreview->isEnabled())};
         QTest::mouseClick(w.CmdRpl, Qt::LeftButton);
         EXPECT_FALSE(w.CmdRpl->isEnabled()) << "no second stop click";
-    });
-    Start(u"a", u"z", u"*.txt", tree.Root());
-    ASSERT_EQ(running.size(), 4u);
-    EXPECT_EQ(running[0], S(u"ぽぷらん ： 文字列置換\u3000[実行中]"));
-    EXPECT_EQ(running[1], S(u"中止"));
-    EXPECT_EQ(running[2], QString::fromStdString(tree.Path("big.txt")));
-    EXPECT_EQ(running[3].size(), 11);
-    EXPECT_EQ(messages, Texts{S(u"検索したファイルの数 = 2\r置換したファイルの数 = 0\r"
-                                u"置換した文字列の数 = 0")});
-    EXPECT_TRUE(tree.Read("big.txt") == big) << "the file in hand is left as it was";
-    EXPECT_EQ(tree.Read("later.txt"), "a");
-    EXPECT_EQ(w.windowTitle(), S(u"文字列置換"));
-    EXPECT_EQ(w.CmdRpl->text(), S(u"開始"));
-    EXPECT_TRUE(w.CmdRpl->isEnabled() && w.CmdPreview->isEnabled());
-    EXPECT_EQ(w.LblStat->text(), S(u"バージョン情報"));
-    EXPECT_EQ(w.LblPath->text(), QString());
-}
-
-TEST_F(WindowTest, ExitDuringARunEndsTheProgramOnlyOnceTheRunLetsGo) {
-    const std::string big = BigFile();
-    QSignalSpy ended(&w, &FrmMain::ProgramEnded);
-    qsizetype ended_inside_run = -1;
-    AtProgress([&] {
         QTest::mouseClick(w.CmdEnd, Qt::LeftButton);
-        ended_inside_run = ended.count();
+        EXPECT_EQ(ended.count(), 0);
     });
+    timer->start(0);
     Start(u"a", u"z", u"*.txt", tree.Root());
-    EXPECT_EQ(ended_inside_run, 0);
+    EXPECT_EQ(running, (Texts{S(u"ぽぷらん ： 文字列置換\u3000[実行中]"), S(u"中止"),
+                              QString::fromStdString(tree.Path("big.txt")), S(u"11"), S(u"0")}));
     EXPECT_EQ(ended.count(), 1);
-    EXPECT_FALSE(w.isVisible());
-    EXPECT_TRUE(messages.empty()) << "no summary";
-    EXPECT_TRUE(tree.Read("big.txt") == big);
-    EXPECT_EQ(tree.Read("later.txt"), "a");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(tree.Read("big.txt") == big && tree.Read("later.txt") == "a");
 }
 
-TEST_F(WindowTest, FailuresAreCountedAndListedAndAMissingFolderIsRefused) {
+TEST_F(WindowTest, TheSummaryCountsAndListsWhatCouldNotBeChanged) {
     tree.Create("a.htm", "a");
     tree.Create("a.html", "taken");
     tree.Create("b.htm", "b");
@@ -283,16 +222,6 @@ TEST_F(WindowTest, FailuresAreCountedAndListedAndAMissingFolderIsRefused) {
     EXPECT_EQ(details, Texts{QString::fromStdString(tree.Path("a.htm") + ": " +
                                                     folder::SystemMessage(EEXIST) + " (" +
                                                     tree.Path("a.html") + ")\n")});
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    Start(u"htm", u"html", u"*", tree.Path("no/such"));
-    EXPECT_EQ(messages, Texts{S(u"検索する場所が見つかりません。")});
-    EXPECT_TRUE(w.Cbobox[3]->hasFocus());
-    // The next run lists only its own failures.
-    ASSERT_EQ(std::remove(tree.Path("a.html").c_str()), 0);
-    Start(u"htm", u"html", u"*", tree.Root());
-    EXPECT_EQ(details, Texts{QString()});
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.html", "b.html"}));
 }
 
 TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
@@ -303,13 +232,11 @@ TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
     Start(u"abc", u"XY", u"*.txt", tree.Root(), w.CmdPreview);
     FrmPreview* preview = w.Preview();
     ASSERT_NE(preview, nullptr);
-    EXPECT_TRUE(messages.empty());
     const PreviewModel& model = preview->Model();
     ASSERT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole),
               QString::fromStdString(tree.Path("a.txt")));
     EXPECT_EQ(model.data(model.index(0, 2), Qt::DisplayRole), 2);
-    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole), S(u"ファイル"));
     for (int section : {-1, 3}) {
         EXPECT_FALSE(model.headerData(section, Qt::Horizontal, Qt::DisplayRole).isValid());
     }
@@ -321,12 +248,11 @@ TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
     QTest::mouseClick(preview->CmdRun, Qt::LeftButton);
     QTRY_COMPARE(tree.Read("c.txt"), std::string("XY"));
     EXPECT_EQ(tree.Read("a.txt"), "one XY two\r\nXY\r\n");
-    ASSERT_EQ(messages.size(), 1u);
 
-    QStringList questions;
+    QString question;
     bool answer = false;
     const auto previous = ModMain::SetConfirmRoutine([&](QWidget*, const QString& text) {
-        questions << text;
+        question = text;
         return answer;
     });
     for (bool yes : {false, true}) {
@@ -336,8 +262,7 @@ TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
         EXPECT_EQ(tree.Read("c.txt"), yes ? "abc" : "XY");
     }
     ModMain::SetConfirmRoutine(previous);
-    EXPECT_TRUE(questions.value(0).contains(S(u"2 個のファイル")))
-        << questions.value(0).toStdString();
+    EXPECT_TRUE(question.contains(S(u"2 個のファイル"))) << question.toStdString();
     EXPECT_EQ(tree.Read("a.txt"), "one abc two\r\nabc\r\n");
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_TRUE(messages[1].startsWith(S(u"元に戻したファイルの数 = 2")));
@@ -398,11 +323,6 @@ TEST_F(WindowTest, AFolderDroppedAnywhereFillsTheFolderBox) {
         EXPECT_EQ(enter.isAccepted() && drop.isAccepted(), c.folder != S(u"/before"));
         EXPECT_EQ(w.Cbobox[3]->currentText(), c.folder);
         EXPECT_EQ(w.BoxText(0), u"text");
-        // During a run a drop is refused.
-        w.CmdRpl->setText(S(u"中止"));
-        QCoreApplication::sendEvent(target, &enter);
-        EXPECT_FALSE(enter.isAccepted());
-        w.CmdRpl->setText(S(u"開始"));
     }
     ASSERT_TRUE(ModMain::UseJapaneseQtTexts(app_));  // Debian's qt6-translations-l10n
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), S(u"キャンセル"));
@@ -414,42 +334,29 @@ TEST_F(WindowTest, TheAboutWindowOpensOnceShowsTheVersionAndItsLinks) {
     QTest::mousePress(w.LblStat, Qt::LeftButton);
     QTest::mouseRelease(w.LblStat, Qt::LeftButton, {}, QPoint(-5, -5));
     EXPECT_EQ(w.About(), nullptr) << "a press that leaves the label is no click";
-    for (int round = 0; round < 2; ++round) {
-        QTest::mouseClick(w.LblStat, Qt::LeftButton);
-        FrmAbout* about = w.About();
-        ASSERT_NE(about, nullptr);
-        QTest::mouseClick(w.LblStat, Qt::LeftButton);
-        EXPECT_EQ(w.findChildren<FrmAbout*>().size(), 1);
-        EXPECT_EQ(about->LblVerInfo->text(),
-                  S(u"\nぽぷらん  Version 1.10\n\nCopyright (C) 2024 ぽぷらん開発チーム"));
-        EXPECT_FALSE(about->ImgIcon->pixmap().isNull());
-        if (round == 0) {
-            QTest::mouseClick(about->LblMail, Qt::LeftButton);
-            QTest::mouseClick(about->LblURL, Qt::LeftButton);
-            QTest::keyClick(about, Qt::Key_Return);
-            ASSERT_TRUE(QTest::qWaitFor([this] { return w.About() == nullptr; }, 2000));
-        }
-    }
+    QTest::mouseClick(w.LblStat, Qt::LeftButton);
+    FrmAbout* about = w.About();
+    ASSERT_NE(about, nullptr);
+    QTest::mouseClick(w.LblStat, Qt::LeftButton);
+    EXPECT_EQ(w.findChildren<FrmAbout*>().size(), 1);
+    EXPECT_FALSE(about->ImgIcon->pixmap().isNull());
+    QTest::mouseClick(about->LblMail, Qt::LeftButton);
+    QTest::mouseClick(about->LblURL, Qt::LeftButton);
     EXPECT_EQ(opened, (QStringList{QStringLiteral("mailto:popuran@example.org"),
                                    QStringLiteral("https://popuran.example.org/")}));
     FrmAbout::SetUrlOpener(std::move(previous));
-    // 終了 closes the About window too and ends the program.
-    QSignalSpy ended(&w, &FrmMain::ProgramEnded);
-    QTest::mouseClick(w.CmdEnd, Qt::LeftButton);
-    EXPECT_EQ(ended.count(), 1);
+    QTest::keyClick(about, Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([this] { return w.About() == nullptr; }, 2000));
 }
 
-// Without a screen the program says so in one line; with one (offscreen) it starts.
+// Without a screen the program refuses to start; with one (offscreen) it starts.
 TEST(WindowProgram, StartsOnlyWithAScreen) {
     testing::TempTree tree;
     for (const char* platform : {"QT_QPA_PLATFORM=", "QT_QPA_PLATFORM=offscreen"}) {
         const auto run = testing::RunProgram(
             "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", platform, POPURAN_GUI,
                              "--write-icon", tree.Path("icon.png")});
-        const bool screen = platform[16] != '\0';
-        EXPECT_EQ(run.status, screen ? 0 : 2) << run.err;
-        EXPECT_EQ(run.err.find("画面が見つかりません") != std::string::npos, !screen);
+        EXPECT_EQ(run.status, platform[16] != '\0' ? 0 : 2) << run.err;
     }
     EXPECT_TRUE(tree.Exists("icon.png"));
 }
