@@ -279,10 +279,10 @@ TEST(DiffToHtml, PairsShowTheirReplacedSpansAndOtherLinesAsTheyAre) {
          R"(<div style="background:#eee">@@ -1 +1 @@</div>)"
          R"(<div style="background:#fdd">-x <b><u>abc</u></b> y</div>)"
          R"(<div style="background:#dfd">+x <b><u>XY</u></b> y</div>)"},
-        {" <c>\n-aa\n-gone\n+aaa\n", R"(<div style="background:#fff"> &lt;c&gt;</div>)"
-                                     R"(<div style="background:#fdd">-aa<b><u></u></b></div>)"
-                                     R"(<div style="background:#fdd">-gone</div>)"
-                                     R"(<div style="background:#dfd">+aa<b><u>a</u></b></div>)"},
+        {"-aa\n+aaa\n <c>\n-gone\n", R"(<div style="background:#fdd">-aa<b><u></u></b></div>)"
+                                     R"(<div style="background:#dfd">+aa<b><u>a</u></b></div>)"
+                                     R"(<div style="background:#fff"> &lt;c&gt;</div>)"
+                                     R"(<div style="background:#fdd">-gone</div>)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diff);
