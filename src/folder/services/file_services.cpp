@@ -184,6 +184,11 @@ std::u16string_view LastComponent(std::u16string_view path) {
     return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The folder part of a text path, its '/' kept ("" for a bare name): FolderOf without a copy.
+std::u16string_view FolderPart(std::u16string_view path) {
+    return path.substr(0, path.size() - LastComponent(path).size());
+}
+
 // Without trailing '/' (except for "/" itself): "dir/link/" would make lstat follow the link.
 std::u16string_view WithoutTrailingSlashes(std::u16string_view path) {
     while (path.size() > 1 && path.back() == kSeparator) {
@@ -585,7 +590,7 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
         if (folders_only && !(attributes & kAttrDirectory)) {
             continue;
         }
-        entries.push_back(DirEntry{std::move(name), attributes});
+        entries.push_back(DirEntry{std::move(name), attributes, st.st_size});
     }
     std::sort(entries.begin(), entries.end(), ListingLess);
     return entries;
@@ -756,7 +761,7 @@ Result<void> PosixFileServices::CheckCreate(std::u16string_view path) {
 // counts it as a rename.
 Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16string_view new_path) {
     const std::string old_native = NativePath(old_path);
-    if (FolderOf(old_path) != FolderOf(new_path) || IsReservedName(LastComponent(old_path)) ||
+    if (FolderPart(old_path) != FolderPart(new_path) || IsReservedName(LastComponent(old_path)) ||
         IsReservedName(LastComponent(new_path))) {
         return Fail(EINVAL, old_native);
     }
