@@ -7,7 +7,8 @@ falls on all of them alike. Prints medians of wall time and of cpu time (user + 
       --pattern '*.txt' --search needle --replace haystack --folder {dir}" \\
       "rg-sed=rg -uu -l0 -F -g '*.txt' -- needle {dir} | xargs -0r sed -i.BAK s/needle/haystack/g"
 
-Environment: CORPUS (/tmp/bench-corpus-mode0), WORK (/tmp/bench-ab-mode0, removed afterwards).
+Environment: CORPUS (/tmp/bench-corpus-mode0), WORK (/tmp/bench-ab-mode0, removed afterwards;
+under /tmp or /dev/shm).
 Results are not verified here; run.sh does that.
 """
 import os
@@ -25,8 +26,8 @@ def main():
     commands = [arg.split("=", 1) for arg in sys.argv[3:]]
     corpus = os.path.join(os.environ.get("CORPUS", "/tmp/bench-corpus-mode0"), workload)
     work = os.environ.get("WORK", "/tmp/bench-ab-mode0")
-    if not work.startswith("/tmp/") or not os.path.isdir(corpus):
-        sys.exit("WORK must be under /tmp and the corpus must exist (run.sh makes it)")
+    if not work.startswith(("/tmp/", "/dev/shm/")) or not os.path.isdir(corpus):
+        sys.exit("WORK must be under /tmp or /dev/shm and the corpus must exist (run.sh makes it)")
     tree = os.path.join(work, workload)
     wall = {name: [] for name, _ in commands}
     cpu = {name: [] for name, _ in commands}

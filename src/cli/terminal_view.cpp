@@ -90,8 +90,10 @@ void TerminalView::ShowSummary(std::u16string_view text) {
 }
 
 void TerminalView::ReportChange(const run::Change& change) {
-    changes_.push_back(change);
+    // Only the JSON report lists the changes at the end; kept otherwise, they would make a run
+    // over a million files hold a million paths.
     if (options_.json) {
+        changes_.push_back(change);
         return;
     }
     const bool listed = options_.verbose || options_.dry_run;

@@ -38,6 +38,7 @@ public:
     void RecordHistory() override {}
     void ReportChange(const run::Change& change) override;
 
+    // The changes reported so far; kept only for --json.
     const std::vector<run::Change>& Changes() const { return changes_; }
     std::int32_t FilesDone() const { return files_done_; }
 

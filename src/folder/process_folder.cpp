@@ -29,7 +29,8 @@ bool EndsInBak(std::u16string_view name) {
 
 }  // namespace
 
-std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute) {
+std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
+                          std::vector<std::int64_t>* lengths) {
     auto& state = work.state;
     const std::u16string folder = FolderOf(pattern_path);
     auto entries = work.files.List(pattern_path);
@@ -40,6 +41,9 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
         return 0;
     }
     std::int32_t count = 0;
+    if (lengths != nullptr) {
+        lengths->clear();
+    }
     for (const auto& entry : *entries) {
         if (entry.attributes != attribute) {
             continue;
@@ -52,6 +56,9 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
             state.FileList.resize(slot + 1);
         }
         state.FileList[slot] = folder + entry.name;
+        if (lengths != nullptr) {
+            lengths->push_back(entry.length);
+        }
         ++count;
     }
     return count;
@@ -59,7 +66,18 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
 
 void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     auto& state = work.state;
-    state.FileCount = CollectFiles(work, pattern_path, kAttrArchive);
+    // After a stop the folders left are not even listed: a listing of many files would keep
+    // the window waiting for nothing.
+    if (state.StopRequested != 0) {
+        state.FileCount = 0;
+        return;
+    }
+    // Renames take the length from the listing; mode 0 asks again, as its look-ahead compares
+    // the length with the one it read.
+    std::vector<std::int64_t> listed_lengths;
+    const bool renaming = state.CurrentMode != run::kModeReplace;
+    state.FileCount =
+        CollectFiles(work, pattern_path, kAttrArchive, renaming ? &listed_lengths : nullptr);
     std::int32_t handled = 0;
     // In mode 0 the other core reads and searches the next files meanwhile; it stops and is
     // waited for whenever this call returns.
@@ -77,7 +95,8 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
         const std::u16string path = state.FileList[static_cast<std::size_t>(i)];
         work.view.SetCaption(run::Caption::LblPath, path);
         work.view.Yield();
-        const auto length = work.files.Length(path);
+        const auto listed = renaming ? listed_lengths[static_cast<std::size_t>(i)] : -1;
+        const auto length = listed >= 0 ? Result<std::int64_t>(listed) : work.files.Length(path);
         if (length && *length > 0) {
             switch (state.CurrentMode) {
                 case run::kModeReplace:

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "folder/work.h"
 
@@ -11,8 +12,10 @@ namespace popuran::folder {
 // Lists the files of the folder of pattern_path whose names match its last component and whose
 // attributes equal `attribute` exactly into state.FileList; in mode 0 names ending in "BAK"
 // (any case) are left out. Returns how many. A listing failure is shown with ShowMessage and
-// gives 0.
-std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute);
+// gives 0. With `lengths`, the length the listing saw of each listed file goes there too (-1
+// where the services do not tell).
+std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
+                          std::vector<std::int64_t>* lengths = nullptr);
 
 // Lists the folder, then hands each non-empty file to the operation of the current mode,
 // showing its path and yielding before each one. Sets state.FileCount. Returns early once a stop

@@ -392,7 +392,15 @@ void FrmMain::Click(run::RunControl& control) {
     }
     if (starting) {
         active_ = nullptr;
-        UpdateUndoButton();
+        // A run that changed files has just journalled them, none undone yet: reading a journal
+        // of many thousand records back would keep the window from answering for a while.
+        if (&control == &run_ && control.LastOutcome() != run::RunControl::Outcome::Refused &&
+            run_.State().ChangedFileCount > 0 && !journal_.WriteFailure()) {
+            CmdPreview->setEnabled(true);
+            CmdUndo->setEnabled(true);
+        } else {
+            UpdateUndoButton();
+        }
     }
     --click_depth_;
     // A close during the run waited for the run to let go; the program ends now.

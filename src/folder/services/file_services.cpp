@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
 #include <utility>
 
 #include <dirent.h>
@@ -44,6 +45,7 @@ public:
 
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    int Release() { return std::exchange(fd_, -1); }
     void Reset() {
         if (fd_ >= 0) {
             close(fd_);
@@ -184,6 +186,11 @@ std::u16string_view LastComponent(std::u16string_view path) {
     return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The folder part of a text path, its '/' kept ("" for a bare name): FolderOf without a copy.
+std::u16string_view FolderPart(std::u16string_view path) {
+    return path.substr(0, path.size() - LastComponent(path).size());
+}
+
 // Without trailing '/' (except for "/" itself): "dir/link/" would make lstat follow the link.
 std::u16string_view WithoutTrailingSlashes(std::u16string_view path) {
     while (path.size() > 1 && path.back() == kSeparator) {
@@ -287,6 +294,7 @@ public:
         if (auto written = WriteFully(temp_.fd.Get(), bytes, target_); !written) {
             return Abandon(written.error().code.value());
         }
+        written_ += bytes.size();
         return {};
     }
 
@@ -330,11 +338,27 @@ private:
     // cannot put a partly written file in place.
     void Discard(int error) {
         if (state_ == State::kOpen) {
-            temp_.fd.Reset();
             unlink(temp_.path.c_str());
+            CloseAside(temp_.fd, written_);
             state_ = State::kFailed;
             error_ = error;
         }
+    }
+    // The last close of a removed file frees its contents, about a millisecond per MB: a large
+    // one (a stop in the middle of a huge file) is closed on a thread of its own, so that the
+    // run answers at once.
+    static void CloseAside(UniqueFd& fd, std::uint64_t written) {
+        constexpr std::uint64_t kLarge = std::uint64_t{16} << 20;
+        if (written >= kLarge) {
+            try {
+                std::thread([raw = fd.Get()] { close(raw); }).detach();
+                fd.Release();
+                return;
+            } catch (const std::exception&) {
+                // No thread to be had: closed here, only later.
+            }
+        }
+        fd.Reset();
     }
     Result<void> Abandon(int error) {
         Discard(error);
@@ -350,6 +374,7 @@ private:
     struct stat original_;
     State state_ = State::kOpen;
     int error_ = 0;
+    std::uint64_t written_ = 0;
 };
 
 class PosixInputFile final : public InputFile {
@@ -585,7 +610,7 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
         if (folders_only && !(attributes & kAttrDirectory)) {
             continue;
         }
-        entries.push_back(DirEntry{std::move(name), attributes});
+        entries.push_back(DirEntry{std::move(name), attributes, st.st_size});
     }
     std::sort(entries.begin(), entries.end(), ListingLess);
     return entries;
@@ -756,7 +781,7 @@ Result<void> PosixFileServices::CheckCreate(std::u16string_view path) {
 // counts it as a rename.
 Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16string_view new_path) {
     const std::string old_native = NativePath(old_path);
-    if (FolderOf(old_path) != FolderOf(new_path) || IsReservedName(LastComponent(old_path)) ||
+    if (FolderPart(old_path) != FolderPart(new_path) || IsReservedName(LastComponent(old_path)) ||
         IsReservedName(LastComponent(new_path))) {
         return Fail(EINVAL, old_native);
     }

@@ -24,6 +24,9 @@ inline constexpr std::uint32_t kAttrReparsePoint = 1024;  // a symbolic link
 struct DirEntry {
     std::u16string name;  // without folder
     std::uint32_t attributes = 0;
+    // The length the listing saw, or -1 where the services do not tell: a run over many files
+    // need not ask for each one's status again.
+    std::int64_t length = -1;
 };
 
 // Which file a path names (device and inode), so that a later look can tell whether the same
