@@ -66,12 +66,6 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
 
 void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     auto& state = work.state;
-    // After a stop the folders left are not even listed: a listing of many files would keep
-    // the window waiting for nothing.
-    if (state.StopRequested != 0) {
-        state.FileCount = 0;
-        return;
-    }
     // Renames take the length from the listing; mode 0 asks again, as its look-ahead compares
     // the length with the one it read.
     std::vector<std::int64_t> listed_lengths;

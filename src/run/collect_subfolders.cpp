@@ -54,11 +54,6 @@ void CollectSubfolders(folder::Work& work, std::u16string_view folder) {
         stack.push_back({begin, state.FolderCount, begin});
     }
     while (!stack.empty()) {
-        // A large tree takes a while to list: a stop is answered between folders.
-        work.view.Yield();
-        if (state.StopRequested != 0) {
-            return;
-        }
         Frame& top = stack.back();
         if (top.next == top.end) {
             stack.pop_back();

@@ -11,8 +11,7 @@ namespace popuran::run {
 // direct subfolders of each visited folder form one block, folders are visited depth first in
 // listing order. Only plain folders are taken (not links, hidden or read-only ones). A folder
 // that cannot be listed is reported with ShowMessage and contributes nothing; the rest of the
-// tree is still collected. No depth limit. Yields between folders and returns early, with what
-// it has collected so far, once a stop is requested.
+// tree is still collected. No depth limit. Does not yield.
 void CollectSubfolders(folder::Work& work, std::u16string_view folder);
 
 }  // namespace popuran::run

@@ -146,7 +146,7 @@ void RunControl::Start() {
 
     // The subfolder box is read only now, after the top folder, so that a click on it while the
     // top folder is worked on still counts for this run.
-    if (view_.Checked(CheckBox::ChkSub) && s.StopRequested == 0) {
+    if (view_.Checked(CheckBox::ChkSub)) {
         s.FolderCount = 0;
         CollectSubfolders(work, folder_path);
         const std::int32_t count = s.FolderCount;

@@ -127,7 +127,7 @@ TEST_F(RunControlTest, TopFolderFirstThenCollectedFoldersInBlocks) {
     EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 7\r変換したファイルの数 = 0");
 }
 
-TEST_F(RunControlTest, StopInTheTopFolderListsNoFurtherFolderAndTouchesNothingMore) {
+TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingMore) {
     tree.Create("A.TXT", "x");
     tree.Create("B.TXT", "x");
     tree.Create("S/C.TXT", "x");
@@ -140,7 +140,7 @@ TEST_F(RunControlTest, StopInTheTopFolderListsNoFurtherFolderAndTouchesNothingMo
     EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Stopped);
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"B.TXT", "S", "a.txt"}));
     EXPECT_EQ(tree.Names("S"), std::vector<std::string>{"C.TXT"});
-    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 2\r変換したファイルの数 = 1");
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 3\r変換したファイルの数 = 1");
     EXPECT_EQ(U8(view.CaptionText(Caption::CmdRpl)), "開始");
 
     // Start clears the request, so the next run works normally.
