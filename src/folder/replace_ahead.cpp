@@ -259,10 +259,7 @@ void ReplaceAhead::EnterFolder(std::u16string_view pattern_path,
         folder_first_ = first_ + entries_.size();
         Append(k, paths);
         folder_end_ = first_ + entries_.size();
-        listed_ = std::min(listed_, std::max(entered_, k + 1));
-        if (k < folders_.size()) {
-            listed_ = k + 1;
-        }
+        listed_ = k < folders_.size() ? k + 1 : entered_;
     }
     if (k < folders_.size()) {
         entered_ = k + 1;
