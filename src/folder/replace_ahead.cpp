@@ -76,13 +76,15 @@ public:
     }
 
     // Runs job on every helper thread; false when there is none or they are busy with
-    // another job.
-    bool Lend(std::function<void()> job) {
+    // another job. While it runs, nudge is called when input waits to be closed, so that a
+    // helper idle inside the job comes to close it.
+    bool Lend(std::function<void()> job, std::function<void()> nudge) {
         const std::lock_guard lock(mutex_);
         if (started_ == 0 || busy_ != 0) {
             return false;
         }
         job_ = std::make_shared<std::function<void()>>(std::move(job));
+        nudge_ = std::move(nudge);
         ++generation_;
         busy_ = started_;
         wake_.notify_all();
@@ -98,12 +100,20 @@ public:
     // Takes input to be closed on a helper; false (input left as it is) when there is no
     // helper or too many are waiting already.
     bool Release(std::unique_ptr<InputFile>& input) {
-        const std::lock_guard lock(mutex_);
-        if (started_ == 0 || releases_.size() >= kMaxReleases) {
-            return false;
+        std::function<void()> nudge;
+        {
+            const std::lock_guard lock(mutex_);
+            if (started_ == 0 || releases_.size() >= kMaxReleases) {
+                return false;
+            }
+            releases_.push_back(std::move(input));
+            wake_.notify_one();
+            nudge = nudge_;
         }
-        releases_.push_back(std::move(input));
-        wake_.notify_one();
+        // Only the run's thread releases input and ends a job, so the job is still there.
+        if (nudge) {
+            nudge();
+        }
         return true;
     }
 
@@ -140,6 +150,7 @@ private:
             lock.lock();
             if (--busy_ == 0) {
                 job_.reset();
+                nudge_ = nullptr;
                 done_.notify_all();
             }
         }
@@ -149,6 +160,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     std::shared_ptr<std::function<void()>> job_;
+    std::function<void()> nudge_;
     std::size_t generation_ = 0;
     std::vector<std::unique_ptr<InputFile>> releases_;
     int busy_ = 0;  // helpers that have not yet returned from the job
@@ -194,7 +206,14 @@ ReplaceAhead::ReplaceAhead(FileServices& files, const std::vector<SearchPattern>
 }
 
 void ReplaceAhead::Start() {
-    looking_ = TheHelpers().Lend([this] { LookAhead(); });
+    looking_ = TheHelpers().Lend([this] { LookAhead(); },
+                                 [this] {
+                                     {
+                                         const std::lock_guard lock(mutex_);
+                                         closing_ = true;
+                                     }
+                                     work_.notify_one();
+                                 });
 }
 
 ReplaceAhead::~ReplaceAhead() {
@@ -326,6 +345,13 @@ void ReplaceAhead::LookAhead() {
     std::vector<SearchPattern> patterns = patterns_;
     std::unique_lock lock(mutex_);
     while (!stopping_) {
+        if (closing_) {
+            closing_ = false;
+            lock.unlock();
+            TheHelpers().CloseReleased();
+            lock.lock();
+            continue;
+        }
         std::size_t j = 0;
         if (Take(j)) {
             const std::u16string& path = At(j).path;

@@ -122,6 +122,7 @@ private:
     bool listing_ = false;        // a helper lists a folder
     int idle_helpers_ = 0;
     bool run_waits_ = false;
+    bool closing_ = false;  // input waits to be closed by a helper
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> passed_{0};  // current_, for reading without the lock
     // An entry that the run's thread searches itself while a helper still has it.
