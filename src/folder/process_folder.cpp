@@ -75,11 +75,18 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     std::int32_t handled = 0;
     // In mode 0 the other core reads and searches the next files meanwhile; it stops and is
     // waited for whenever this call returns.
-    std::optional<ReplaceAhead> ahead;
-    if (state.CurrentMode == run::kModeReplace && state.FileCount > 1 && SeveralCores()) {
+    std::optional<ReplaceAhead> own_ahead;
+    ReplaceAhead* ahead = nullptr;
+    if (state.CurrentMode == run::kModeReplace) {
         const auto begin = state.FileList.begin();
-        ahead.emplace(work.files, CandidatePatterns(state),
-                      std::vector<std::u16string>(begin, begin + state.FileCount));
+        if (work.ahead != nullptr) {
+            ahead = work.ahead;
+            ahead->EnterFolder(pattern_path,
+                               std::vector<std::u16string>(begin, begin + state.FileCount));
+        } else if (state.FileCount > 1 && SeveralCores()) {
+            ahead = &own_ahead.emplace(work.files, CandidatePatterns(state),
+                                       std::vector<std::u16string>(begin, begin + state.FileCount));
+        }
     }
     for (std::int32_t i = 0; i < state.FileCount; ++i) {
         if (state.StopRequested != 0) {

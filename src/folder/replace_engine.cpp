@@ -200,6 +200,34 @@ __attribute__((target("avx2"))) const char* ScanAvx2(const char* hay, std::size_
                                                      std::size_t last, const PairKey& key) {
     const __m256i v1 = _mm256_set1_epi8(key.word[key.r1]);
     const __m256i v2 = _mm256_set1_epi8(key.word[key.r2]);
+    // Where the word is rare, most blocks of 64 places hold no candidate at all: one test
+    // for both halves, and a closer look only at blocks that hold one.
+    for (; i + 63 <= last; i += 64) {
+        const char* p = hay + i;
+        const __m256i m0 = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + key.r1)), v1),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + key.r2)),
+                              v2));
+        const __m256i m1 = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 + key.r1)),
+                              v1),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 + key.r2)),
+                              v2));
+        const __m256i any = _mm256_or_si256(m0, m1);
+        if (_mm256_testz_si256(any, any) != 0) {
+            continue;
+        }
+        auto mask = static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(m0))) |
+                    static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(m1)))
+                        << 32;
+        while (mask != 0) {
+            const char* at = p + static_cast<unsigned>(__builtin_ctzll(mask));
+            if (std::memcmp(at, key.word.data(), key.word.size()) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+    }
     for (; i + 31 <= last; i += 32) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hay + i + key.r1));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(hay + i + key.r2));

@@ -12,6 +12,8 @@
 
 namespace popuran::folder {
 
+class ReplaceAhead;
+
 struct Work {
     run::RunState& state;
     run::RunView& view;
@@ -21,6 +23,8 @@ struct Work {
     // Folders whose listing failed and was reported in this run: the file listing and the
     // folder collection list the same folders, and a user is told once.
     std::set<std::u16string> unlisted{};
+    // Mode 0's look-ahead over the subfolders of the run, when there is one.
+    ReplaceAhead* ahead = nullptr;
 };
 
 }  // namespace popuran::folder

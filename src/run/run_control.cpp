@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "folder/process_folder.h"
+#include "folder/replace_ahead.h"
+#include "folder/replace_in_file.h"
 #include "folder/services/path_helpers.h"
 #include "folder/services/text_search.h"
 #include "folder/services/utf8.h"
@@ -150,6 +154,18 @@ void RunControl::Start() {
         s.FolderCount = 0;
         CollectSubfolders(work, folder_path);
         const std::int32_t count = s.FolderCount;
+        // In mode 0 the other cores read and search the files of the folders to come.
+        std::optional<folder::ReplaceAhead> ahead;
+        if (mode == kModeReplace && count > 0 && folder::SeveralCores()) {
+            std::vector<std::u16string> folders;
+            folders.reserve(static_cast<std::size_t>(count));
+            for (std::int32_t i = 0; i < count; ++i) {
+                folders.push_back(s.FolderList[static_cast<std::size_t>(i)] + u"/" + pattern);
+            }
+            ahead.emplace(files_, folder::CandidatePatterns(s),
+                          folder::ReplaceAhead::Folders{std::move(folders)});
+            work.ahead = &*ahead;
+        }
         for (std::int32_t i = 0; i < count; ++i) {
             const std::u16string sub = s.FolderList[static_cast<std::size_t>(i)] + u"/";
             folder::ProcessFolder(work, sub + pattern);

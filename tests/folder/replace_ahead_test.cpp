@@ -232,6 +232,33 @@ TEST_F(ReplaceAheadTest, WithoutReadsFromASecondThreadNothingIsRead) {
     EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
 }
 
+TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
+    PosixFileServices files;
+    std::vector<std::u16string> folders;
+    std::vector<std::vector<std::u16string>> paths(3);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::string folder(1, static_cast<char>('a' + k));
+        for (int i = 0; i < 3; ++i) {
+            const std::string name = folder + "/f" + std::to_string(i) + ".txt";
+            tree.Create(name, "no such word");
+            paths[k].push_back(tree.Text(name));
+        }
+        folders.push_back(tree.Text(folder + "/*.txt"));
+    }
+    ReplaceAhead ahead(files, {SearchPattern(u"needle", true)}, ReplaceAhead::Folders{folders});
+    ahead.EnterFolder(folders[0], paths[0]);
+    EXPECT_TRUE(ahead.HoldsNoMatch(0, 12));
+    // A file comes into c after c may have been listed ahead: it is first in the run's listing.
+    tree.Create("c/e.txt", "a needle");
+    paths[2].insert(paths[2].begin(), tree.Text("c/e.txt"));
+    ahead.EnterFolder(folders[1], paths[1]);
+    EXPECT_TRUE(ahead.HoldsNoMatch(2, 12));
+    ahead.EnterFolder(folders[2], paths[2]);
+    EXPECT_FALSE(ahead.HoldsNoMatch(0, 8));
+    EXPECT_TRUE(ahead.HoldsNoMatch(1, 12));
+    EXPECT_TRUE(ahead.HoldsNoMatch(3, 12));
+}
+
 // Whole folders in mode 0, with the look-ahead at work.
 class ProcessFolderAheadTest : public ::testing::Test {
 protected:

@@ -66,10 +66,11 @@ private:
 // Opens a file for reading. Links are not followed, and only a regular file is accepted: a
 // fifo would block the open and a device would never end. The file's status goes to *status
 // when asked for.
-Result<UniqueFd> OpenForReading(const std::string& native, struct stat* status = nullptr) {
+Result<UniqueFd> OpenForReading(const std::string& native, struct stat* status = nullptr,
+                                int flags = 0) {
     int fd = -1;
     do {
-        fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return Fail(errno, native);
@@ -379,22 +380,46 @@ private:
 
 class PosixInputFile final : public InputFile {
 public:
-    PosixInputFile(UniqueFd fd, std::string context)
-        : fd_(std::move(fd)), context_(std::move(context)) {}
+    // With search_only, a short read that reaches the length the file had when it was opened
+    // is taken for its end, which spares a system call per file. Only a search may: it is
+    // trusted only where the file still has that length, while a rewrite must see what was
+    // appended meanwhile.
+    PosixInputFile(UniqueFd fd, std::string context, std::int64_t search_length = -1)
+        : fd_(std::move(fd)), context_(std::move(context)), search_length_(search_length) {}
     Result<std::size_t> Read(char* buffer, std::size_t n) override {
         // A short count means that read has just said "end of file"; asking again at once
         // would only cost a system call per file.
         if (at_end_) {
             return std::size_t{0};
         }
-        auto got = ReadFully(fd_.Get(), buffer, n, context_);
-        at_end_ = got && *got < n;
-        return got;
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t got = read(fd_.Get(), buffer + done, n - done);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return Fail(errno, context_);
+            }
+            if (got == 0) {
+                at_end_ = true;
+                break;
+            }
+            done += static_cast<std::size_t>(got);
+            offset_ += got;
+            if (done < n && offset_ == search_length_) {
+                at_end_ = true;
+                break;
+            }
+        }
+        return done;
     }
 
 private:
     UniqueFd fd_;
     std::string context_;
+    std::int64_t search_length_;
+    std::int64_t offset_ = 0;
     bool at_end_ = false;
 };
 
@@ -686,6 +711,22 @@ Result<std::unique_ptr<InputFile>> PosixFileServices::OpenInput(std::u16string_v
         return tl::unexpected(file.error());
     }
     return std::make_unique<PosixInputFile>(std::move(*file), std::move(native));
+}
+
+Result<std::unique_ptr<InputFile>> PosixFileServices::OpenToSearch(std::u16string_view path) {
+    std::string native = NativePath(path);
+    struct stat st {};
+    // A search that changes nothing leaves the access time as it was, where this user may ask
+    // that (the owner's files); elsewhere the file is opened as any other.
+    auto file = OpenForReading(native, &st, O_NOATIME);
+    if (!file && file.error().code == std::errc::operation_not_permitted) {
+        file = OpenForReading(native, &st);
+    }
+    if (!file) {
+        return tl::unexpected(file.error());
+    }
+    return std::make_unique<PosixInputFile>(std::move(*file), std::move(native),
+                                            static_cast<std::int64_t>(st.st_size));
 }
 
 Result<std::unique_ptr<AtomicOutput>> PosixFileServices::BeginReplace(std::u16string_view path) {

@@ -78,6 +78,12 @@ public:
     [[nodiscard]] virtual Result<std::string> ReadAll(std::u16string_view path) = 0;
     [[nodiscard]] virtual Result<std::unique_ptr<InputFile>> OpenInput(
         std::u16string_view path) = 0;
+    // OpenInput for a read that only decides whether a file is worth a closer look: nothing
+    // read through it is ever written back or journalled, so decorators pass it straight on.
+    [[nodiscard]] virtual Result<std::unique_ptr<InputFile>> OpenToSearch(
+        std::u16string_view path) {
+        return OpenInput(path);
+    }
     // Starts replacing the contents of an existing file; see AtomicOutput.
     [[nodiscard]] virtual Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) = 0;
@@ -103,9 +109,9 @@ public:
     // run asks it so as to refuse what the system would. No check by default.
     [[nodiscard]] virtual Result<void> CheckCreate(std::u16string_view path);
 
-    // True when OpenInput and the reads of its files may also run on a second thread while the
-    // first goes on with any call; mode 0 then looks at the next files ahead. False unless a
-    // service says so.
+    // True when List, OpenToSearch and the reads of its files may also run on other threads
+    // while the first goes on with any call; mode 0 then looks at the next files ahead. False
+    // unless a service says so.
     [[nodiscard]] virtual bool ConcurrentReads() const { return false; }
 
     // Convenience: BeginReplace, one Write, Commit.
@@ -123,6 +129,10 @@ public:
                                                std::size_t max_bytes) override;
     [[nodiscard]] Result<std::string> ReadAll(std::u16string_view path) override;
     [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override;
+    // Leaves the access time alone where it may, and takes a short read up to the length the
+    // file had when it was opened for its end.
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenToSearch(
+        std::u16string_view path) override;
     [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override;
     [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
@@ -164,6 +174,10 @@ public:
     }
     [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
         return inner_.OpenInput(path);
+    }
+    [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenToSearch(
+        std::u16string_view path) override {
+        return inner_.OpenToSearch(path);
     }
     [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override {
