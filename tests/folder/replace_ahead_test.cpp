@@ -40,6 +40,9 @@ std::string Filler(std::size_t n) {
 class FaultyReads final : public ForwardingFileServices {
 public:
     FaultyReads() : ForwardingFileServices(real_) {}
+    Result<std::unique_ptr<InputFile>> OpenToSearch(std::u16string_view path) override {
+        return OpenInput(path);
+    }
     Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
         const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
         if (name.starts_with(u"locked")) {
