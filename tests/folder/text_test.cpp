@@ -375,6 +375,8 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {"int main() { return 0; }\n", "ascii", "ASCII"},
         {"\xC6\xB1", "uncertain utf-8 euc-jp", "two bytes that all three read"},
         {"\xB0\xA1", "euc-jp", "one common EUC-JP kanji rather than two half-width katakana"},
+        {"\xED\xA1\xED\xA2\xED\xA3\xED\xA4", "euc-jp",
+         "rare EUC-JP kanji rather than the NEC-selected rows of code page 932"},
         {"\xD0\xDE", "uncertain euc-jp cp932", "one rare EUC-JP kanji or two half-width katakana"},
         {random, "cp932", "random bytes are read as they always were"},
     };
