@@ -369,6 +369,8 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {sentence_utf8.substr(0, 9) + "\xFF" + sentence_utf8.substr(9), "utf-8",
          "UTF-8 with one damaged byte"},
         {"\xEF\xBB\xBF" + sentence_utf8, "utf-8-bom", "UTF-8 with a byte order mark"},
+        {"\xF0\x9F\x98\x80\xF0\x9F\x8D\xA3\xF0\x9F\x8E\x8C", "utf-8",
+         "UTF-8 characters outside the BMP"},
         {std::string("\xFF\xFE\xE5\x65\x2C\x67", 6), "utf-16le", "UTF-16 with its mark"},
         {std::string("\xFF\xFE\0\0\x41\0\0\0", 8), "other", "UTF-32"},
         {"\x1B$B$3$s\x1B(B", "other", "ISO-2022-JP"},
