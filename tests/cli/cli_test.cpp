@@ -1,11 +1,14 @@
 // popuran-cli as a process: exit statuses, output forms, messages, interrupts.
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <locale.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -198,6 +201,21 @@ TEST(JsonString, EscapesWhatJsonNeedsAndLoneSurrogates) {
 
 // Names may hold line ends; with -0 or --null each change record ends in NUL instead, in a real
 // run and in a dry run alike, and the summary stays as it is.
+// The reason a file could not be changed is the system's own, in the user's language.
+TEST_F(CliTest, ReasonsAreInTheUsersLanguage) {
+    const locale_t japanese = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", static_cast<locale_t>(nullptr));
+    if (japanese == static_cast<locale_t>(nullptr)) {
+        GTEST_SKIP() << "no Japanese locale here";
+    }
+    const std::string reason = strerror_l(ENAMETOOLONG, japanese);
+    freelocale(japanese);
+    tree.Create(std::string(251, 'x') + ".htm", "x");
+    const auto run = testing::RunProgram(
+        "/usr/bin/env", {"LC_ALL=ja_JP.UTF-8", POPURAN_CLI, "--mode", "ext", "--search", "htm",
+                         "--replace", "html", "--pattern", "*", "--folder", tree.Root()});
+    EXPECT_EQ(run.err, tree.Path(std::string(251, 'x') + ".htm") + ": " + reason + "\n");
+}
+
 TEST_F(CliTest, NullEndsEachChangeRecord) {
     tree.Create("A\nB.TXT", "abc");
     tree.Create("c.txt", "abc");
