@@ -13,6 +13,7 @@
 #include "folder/services/detect_encoding.h"
 #include "folder/services/encodings.h"
 #include "folder/services/path_helpers.h"
+#include "folder/services/text_search.h"
 #include "folder/services/unified_diff.h"
 #include "folder/services/utf8.h"
 #include "support/fake_view.h"
@@ -299,6 +300,26 @@ TEST(DecodeUnit, UnitsKeepTheirBytesTogether) {
         EXPECT_EQ(DecodeUnit(c.encoding, p, c.bytes.size(), value), c.length);
         EXPECT_EQ(value, c.value);
     }
+}
+
+// Searches and case changes at their edges: the last place a match fits, and the first and
+// last letters of each case.
+TEST(TextSearch, MatchesAtTheEndAndCaseAtTheEdgesOfTheAlphabet) {
+    const struct {
+        std::u16string_view haystack;
+        std::u16string_view needle;
+        bool case_sensitive;
+        std::size_t at;
+    } cases[] = {
+        {u"xA", u"a", false, 1},        {u"xa", u"A", false, 1},  {u"xyＡ", u"ａ", false, 2},
+        {u"xa", u"A", true, kNotFound}, {u"abc", u"bc", true, 1}, {u"ab", u"abc", false, kNotFound},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindText(c.haystack, c.needle, 0, c.case_sensitive), c.at)
+            << testing::U8(c.haystack);
+    }
+    EXPECT_EQ(ToUpper(u"@az[`{é"), u"@AZ[`{É");
+    EXPECT_EQ(ToLower(u"@AZ[`{É"), u"@az[`{é");
 }
 
 // What each character adds to a reading's score, at the edges of every range.
