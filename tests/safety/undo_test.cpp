@@ -51,6 +51,7 @@ struct Fixture {
 void MakeTree(testing::TempTree& tree) {
     tree.Create("t/a.txt", "one abc two abc\r\n");
     tree.Create("t/B.TXT", "abc");
+    tree.Create("t/E.txt", "abc");  // as long as B.TXT: each change keeps its own old contents
     tree.Create("t/c.htm", "<p>no match</p>");
     tree.Create("t/sub/D.Htm", "abc abc abc");
     chmod(tree.Path("t/B.TXT").c_str(), 0640);
@@ -64,10 +65,10 @@ TEST(UndoRun, EveryModeGivesBackTheTreeOfBeforeTheRunKeepingBackupsAndModeBits) 
         const char* pattern;
         std::int32_t restored;
     } const cases[] = {
-        {kModeReplace, "abc", "XYZW", "*", 3},
+        {kModeReplace, "abc", "XYZW", "*", 4},
         {kModeExtension, "htm", "html", "*", 2},
-        {kModeLower, "", "", "*", 2},
-        {kModeUpper, "", "", "*", 3},
+        {kModeLower, "", "", "*", 3},
+        {kModeUpper, "", "", "*", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -103,7 +104,7 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     f.tree.Create("t/a.txt", "edited by hand");   // the file the run wrote, changed since
     f.tree.Create("t/B.TXT.BAK", "not the old");  // a backup that no longer holds the old bytes
     UndoResult result = f.Undo();
-    EXPECT_EQ(result.restored, 1);
+    EXPECT_EQ(result.restored, 2);
     ASSERT_EQ(result.left.size(), 2u);
     EXPECT_EQ(f.tree.Read("t/a.txt"), "edited by hand");
     EXPECT_EQ(f.tree.Read("t/B.TXT"), "X");
@@ -115,9 +116,10 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     g.Run(kModeLower, "", "", "*");
     g.tree.Create("t/B.TXT", "a newcomer");
     result = g.Undo();
-    EXPECT_EQ(result.restored, 1);
+    EXPECT_EQ(result.restored, 2);
     ASSERT_EQ(result.left.size(), 1u);
     EXPECT_EQ(testing::U8(result.left[0].path), g.tree.Path("t/b.txt"));
+    EXPECT_EQ(testing::U8(result.left[0].reason), "元の名前が使われています");
     EXPECT_EQ(g.tree.Read("t/B.TXT"), "a newcomer");
     EXPECT_EQ(g.tree.Read("t/b.txt"), "abc");
     EXPECT_TRUE(g.tree.Exists("t/sub/D.Htm"));
