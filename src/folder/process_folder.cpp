@@ -8,26 +8,10 @@
 #include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
 #include "folder/replace_in_file.h"
-#include "folder/services/code_units.h"
 #include "folder/services/path_helpers.h"
 #include "folder/services/utf8.h"
 
 namespace popuran::folder {
-
-namespace {
-
-// Backups are named name + ".BAK"; in mode 0 every name ending in those letters is left out so
-// that a run never works on its own backups.
-bool EndsInBak(std::u16string_view name) {
-    if (name.size() < 3) {
-        return false;
-    }
-    const auto tail = name.substr(name.size() - 3);
-    return AsciiUpper(tail[0]) == u'B' && AsciiUpper(tail[1]) == u'A' &&
-           AsciiUpper(tail[2]) == u'K';
-}
-
-}  // namespace
 
 std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
                           std::vector<std::int64_t>* lengths) {

@@ -11,7 +11,6 @@
 
 #include <sched.h>
 
-#include "folder/services/code_units.h"
 #include "folder/services/encodings.h"
 #include "folder/services/path_helpers.h"
 #include "folder/text_endings.h"
@@ -45,16 +44,6 @@ int CoreCount() {
         return sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 1;
     }();
     return cores;
-}
-
-// Backups end in ".BAK" in any letter case; mode 0 never lists them (the run's own rule).
-bool EndsInBak(std::u16string_view name) {
-    if (name.size() < 3) {
-        return false;
-    }
-    const auto tail = name.substr(name.size() - 3);
-    return AsciiUpper(tail[0]) == u'B' && AsciiUpper(tail[1]) == u'A' &&
-           AsciiUpper(tail[2]) == u'K';
 }
 
 // The helper threads: one per core beyond the run's own, for the whole program, lent to one

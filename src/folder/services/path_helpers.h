@@ -17,5 +17,8 @@ std::u16string BaseNameOf(std::u16string_view s);
 std::u16string FolderOf(std::u16string_view s);
 // The text after the last '/', or empty when there is none (a bare name gives empty).
 std::u16string FileNameOf(std::u16string_view s);
+// Whether the name ends in "BAK" in any letter case: backups are named name + ".BAK", and mode 0
+// leaves every such name out so that a run never works on its own backups.
+bool EndsInBak(std::u16string_view name);
 
 }  // namespace popuran::folder
