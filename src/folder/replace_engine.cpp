@@ -278,7 +278,7 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, En
             const auto b0 = static_cast<unsigned char>(encoded_[i]);
             const auto b1 =
                 i + 1 < encoded_.size() ? static_cast<unsigned char>(encoded_[i + 1]) : 0u;
-            const std::size_t n = i + 1 < encoded_.size() ? t.length[b0 << 8 | b1] : 1;
+            const std::size_t n = i + 1 < encoded_.size() ? t.length[std::size_t{b0} << 8 | b1] : 1;
             if (n == 1 && t.lead[b0]) {
                 exact_ = false;
                 break;
