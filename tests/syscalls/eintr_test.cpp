@@ -16,8 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include "filetype/magic_database.h"
 #include "folder/services/file_services.h"
+#include "folder/services/journal.h"
 #include "run/run_control.h"
+#include "run/undo.h"
 #include "support/fake_view.h"
 #include "support/safety_row.h"
 #include "support/temp_tree.h"
@@ -129,7 +132,11 @@ TEST(Eintr, InterruptedReadsWritesAndOpensAreRetriedThroughAWholeRun) {
     const TreeSnapshot before = SnapshotTree(tree.Root());
     FakeView view;
     folder::PosixFileServices files;
-    run::RunControl control(view, files);
+    const TempTree state;  // the journal, written through the same interruptions
+    folder::JournalWriter journal{state.Root()};
+    folder::JournallingFileServices journalled{files, journal};
+    run::RunControl control(view, journalled);
+    control.SetJournal(&journal);
     view.boxes = {u"表示", u"x", u"*", tree.Text()};
     {
         Interruptions on;
@@ -140,7 +147,7 @@ TEST(Eintr, InterruptedReadsWritesAndOpensAreRetriedThroughAWholeRun) {
         EXPECT_GT(count, 0) << "read, write, open and mkostemp are each interrupted";
         injected += count;
     }
-    ASSERT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.messages.size(), 1u) << U8(view.messages[0]);
     EXPECT_EQ(U8(view.messages[0]),
               "検索したファイルの数 = 2\r置換したファイルの数 = 2\r置換した文字列の数 = 30001");
     TreeSnapshot expected = before;
@@ -152,6 +159,16 @@ TEST(Eintr, InterruptedReadsWritesAndOpensAreRetriedThroughAWholeRun) {
                         "mode 0 run with every other read, write, open and mkostemp interrupted (" +
                             std::to_string(injected) + " times)",
                         "retried: same bytes, backups and counts as without interruptions");
+    // The undo reads the journal and the backups through the same interruptions.
+    {
+        Interruptions on;
+        const auto undone = run::UndoRun(files, state.Root(), "");
+        ASSERT_TRUE(undone) << undone.error().Describe();
+        EXPECT_EQ(undone->restored, 2);
+    }
+    EXPECT_EQ(
+        Differences(before, SnapshotTree(tree.Root())),
+        (std::vector<std::string>{"file appeared: README.BAK", "file appeared: memo.txt.BAK"}));
 }
 
 TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
@@ -216,13 +233,29 @@ TEST(Eintr, WithoutTheNoReplaceFlagARenameStillNeverReplaces) {
     renameat2_error = EINVAL;
     const auto onto_b = files.Rename(tree.Text("a"), tree.Text("b"));
     const auto onto_c = files.Rename(tree.Text("a"), tree.Text("c"));
+    renameat2_error = EIO;  // any other failure is the rename's own
+    const auto failed = files.Rename(tree.Text("c"), tree.Text("d"));
     renameat2_error = 0;
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().code.value(), EIO);
     ASSERT_FALSE(onto_b);
     EXPECT_EQ(onto_b.error().code.value(), EEXIST);
     EXPECT_TRUE(onto_c);
     EXPECT_EQ(tree.Names(), (std::vector<std::string>{"b", "c"}));
     EXPECT_EQ(tree.Read("b"), "B");
     EXPECT_EQ(tree.Read("c"), "A");
+}
+
+// The type database names gzip only when it reads a file: the bytes go to a memory file, whose
+// interrupted writes are retried.
+TEST(Eintr, TheTypeDatabaseIsAskedThroughInterruptedWrites) {
+    filetype::MagicDatabase database;
+    Interruptions on;
+    const std::string gzip("\x1f\x8b\x08\0\0\0\0\0\x02\x03\xab\0\0\x83\x16\xdc\x8c\x01\0\0\0", 21);
+    const auto answer = database.Ask(gzip, false);
+    ASSERT_FALSE(answer.extensions.empty());
+    EXPECT_EQ(answer.extensions[0], u"gz");
+    EXPECT_GT(interrupted[kWrite], 0);
 }
 
 }  // namespace

@@ -121,6 +121,15 @@ Result<void> MakeFolders(const std::string& folder) {
     }
 }
 
+// An open that a signal interrupts is tried again: a run's journal is not lost to a signal.
+int OpenRetrying(const std::string& path, int flags) {
+    int fd = -1;
+    do {
+        fd = open(path.c_str(), flags | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 Result<void> WriteAll(int fd, std::string_view bytes, const std::string& context) {
     while (!bytes.empty()) {
         const ssize_t n = write(fd, bytes.data(), bytes.size());
@@ -295,7 +304,7 @@ Result<void> JournalWriter::Create() {
         std::snprintf(id, sizeof id, "%s.%06ld-%d-%d", stamp, now.tv_nsec / 1000,
                       static_cast<int>(getpid()), attempt);
         const std::string path = PathOf(folder_, id);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+        const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
         if (fd < 0 && errno == EEXIST) {
             continue;
         }
@@ -393,7 +402,7 @@ Result<void> AppendUndone(const std::string& folder, const std::string& id,
         return {};
     }
     const std::string path = PathOf(folder, id);
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = OpenRetrying(path, O_WRONLY | O_APPEND);
     if (fd < 0) {
         return Fail(errno, path);
     }
@@ -408,7 +417,7 @@ Result<void> AppendUndone(const std::string& folder, const std::string& id,
 
 Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& id) {
     const std::string path = PathOf(folder, id);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRetrying(path, O_RDONLY);
     if (fd < 0) {
         return Fail(errno, path);
     }
