@@ -17,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_view.h"
+#include "folder/services/journal.h"
 #include "folder/services/utf8.h"
 #include "support/program_run.h"
 #include "support/temp_tree.h"
@@ -191,6 +192,44 @@ TEST_F(CliTest, AnInterruptStopsAfterTheFileInHandAndASecondEndsTheProgram) {
                                  : "検索したファイルの数 = 3000\n変換したファイルの数 = " +
                                        std::to_string(renamed) + "\n");
     }
+}
+
+// --history lists the runs that can be undone, --undo gives the last one back and names each
+// file it leaves, and a journal that names no known mode is still listed.
+TEST_F(CliTest, HistoryAndUndoAsTextAndJson) {
+    const testing::TempTree state;
+    setenv("XDG_STATE_HOME", state.Root().c_str(), 1);
+    for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
+        tree.Create(name, name);
+    }
+    ASSERT_EQ(RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}).status, 0);
+    tree.Create("A.TXT", "taken");
+    tree.Create("B.TXT", "taken");
+    const auto ids = folder::JournalIds(state.Path("popuran"));
+    ASSERT_EQ(ids.size(), 1u);
+    const std::string entry = ids[0] + "\",\"start\":";
+    EXPECT_EQ(RunCli({"--history", "--json"}).out.find("[{\"id\":\"" + entry), 0u);
+    const std::string line = RunCli({"--history"}).out;
+    EXPECT_EQ(line.substr(line.find("\tlower\t")), "\tlower\t" + tree.Root() + "\t3\n");
+
+    const auto undo = RunCli({"--undo", "--json"});
+    const std::string reason = "元の名前が使われています";
+    EXPECT_EQ(undo.out, "{\"run\":\"" + ids[0] + "\",\"restored\":1,\"left_count\":2,\"left\":[" +
+                            "{\"path\":\"" + tree.Path("b.txt") + "\",\"reason\":\"" + reason +
+                            "\"},{\"path\":\"" + tree.Path("a.txt") + "\",\"reason\":\"" + reason +
+                            "\"}]}\n");
+    EXPECT_NE(RunCli({"--history"}).out.find("\t3 (1 undone)\n"), std::string::npos);
+
+    // The mode field of the journal's first line, damaged.
+    const std::string path = state.Path("popuran/" + ids[0] + ".journal");
+    std::string bytes = state.Read("popuran/" + ids[0] + ".journal");
+    std::size_t field = 0;
+    for (int tab = 0; tab < 3; ++tab) {
+        field = bytes.find('\t', field) + 1;
+    }
+    bytes.replace(field, 1, "9");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_NE(RunCli({"--history"}).out.find("\t?\t"), std::string::npos);
 }
 
 TEST(JsonString, EscapesWhatJsonNeedsAndLoneSurrogates) {

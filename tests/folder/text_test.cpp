@@ -292,6 +292,8 @@ TEST(DecodeUnit, UnitsKeepTheirBytesTogether) {
         {Encoding::kUtf16Le, std::string("\x3D\xD8\x00\xDE", 4), 4, 0x1F600, "a surrogate pair"},
         {Encoding::kUtf16Be, std::string("\xD8\x3D\x00\x41", 4), 2, 0xD83D, "a lone surrogate"},
         {Encoding::kUtf16Le, "\x41", 1, 0xDC41, "an odd last byte"},
+        {Encoding::kUtf16Le, std::string("\xFF\xDB\x00\xDC", 4), 4, 0x10FC00, "the last high half"},
+        {Encoding::kEucJp, "\x80", 1, 0xDC80, "0x80 is no character"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -390,6 +392,10 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {sentence_utf8.substr(0, 9) + "\xFF" + sentence_utf8.substr(9), "utf-8",
          "UTF-8 with one damaged byte"},
         {"\xEF\xBB\xBF" + sentence_utf8, "utf-8-bom", "UTF-8 with a byte order mark"},
+        {"\xEF\xBB\xBF" + sentence_utf8.substr(0, 45) + "\xFF", "utf-8-bom",
+         "a mark is believed with one fault in sixteen characters, the mark one of them"},
+        {"\xEF\xBB\xBF" + sentence_utf8.substr(0, 42) + "\xFF", "cp932", "but not with more"},
+        {"abcd\xEF\xBB\xBF" + sentence_utf8, "utf-8", "a mark inside the text is a character"},
         {"\xF0\x9F\x98\x80\xF0\x9F\x8D\xA3\xF0\x9F\x8E\x8C", "utf-8",
          "UTF-8 characters outside the BMP"},
         {std::string("\xFF\xFE\xE5\x65\x2C\x67", 6), "utf-16le", "UTF-16 with its mark"},
