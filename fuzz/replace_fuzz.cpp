@@ -25,43 +25,13 @@
 #include "fuzz_support.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
+#include "support/fake_view.h"
 
 namespace {
 
 namespace folder = popuran::folder;
 namespace run = popuran::run;
 using folder::Encoding;
-
-// A window that shows nothing; the stop request comes at the chosen yield (0: never).
-class QuietView final : public run::RunView {
-public:
-    QuietView(run::RunState& state, int stop_at) : state_(state), stop_at_(stop_at) {
-        SetYieldInterval(std::chrono::nanoseconds(0));
-    }
-    bool Stopped() const { return stop_at_ > 0 && yields_ >= stop_at_; }
-
-    std::u16string BoxText(int) const override { return {}; }
-    void SetBoxText(int, std::u16string_view) override {}
-    bool Checked(run::CheckBox) const override { return false; }
-    std::u16string CaptionText(run::Caption) const override { return {}; }
-    void SetCaption(run::Caption, std::u16string_view) override {}
-    void EnableStartButton(bool) override {}
-    void ShowMessage(std::u16string_view) override {}
-    void FocusBox(int) override {}
-    void RecordHistory() override {}
-
-protected:
-    void YieldToEvents() override {
-        if (++yields_ == stop_at_) {
-            state_.StopRequested = 1;
-        }
-    }
-
-private:
-    run::RunState& state_;
-    int stop_at_;
-    int yields_ = 0;
-};
 
 // The bytes as text, and for each code unit the offset of the unit it came from.
 struct Decoded {
@@ -216,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::size_t> text_starts = Matches(file, search, case_sensitive, false);
     run::RunState state;
     state.CaseSensitive = case_sensitive ? 1 : 0;
-    QuietView quiet(state, 0);
+    popuran::testing::FakeView quiet;
     popuran::fuzz::MemoryFiles memory;
     folder::Work text_work{state, quiet, memory};
     state.WorkText = file.text;  // the text may be WorkText itself
@@ -255,10 +225,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file_state.CaseSensitive = state.CaseSensitive;
     file_state.SearchText = search;
     file_state.ReplaceText = replacement.text;
-    QuietView view(file_state, (flags & 16) != 0 ? 1 + data[1] / 32 : 0);
+    popuran::testing::FakeView view;
+    const int stop_at = (flags & 16) != 0 ? 1 + data[1] / 32 : 0;
+    view.AtYield(stop_at, [&file_state] { file_state.StopRequested = 1; });
     folder::Work work{file_state, view, memory};
     const bool stopped = folder::ReplaceInFile(work, path);
-    FUZZ_CHECK(stopped == view.Stopped());
+    FUZZ_CHECK(stopped == (stop_at > 0 && view.yields >= stop_at));
     // A zero byte makes a file binary unless its name says text or its byte order mark UTF-16.
     const bool binary = path.ends_with(u".bin") ||
                         (path == u"/d/f" && !utf16 && bytes.find('\0') != std::string::npos);

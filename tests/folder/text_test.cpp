@@ -407,6 +407,7 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {"\xED\xA1\xED\xA2\xED\xA3\xED\xA4", "euc-jp",
          "rare EUC-JP kanji rather than the NEC-selected rows of code page 932"},
         {"\xD0\xDE", "uncertain euc-jp cp932", "one rare EUC-JP kanji or two half-width katakana"},
+        {"\xE0\xA1\xE0\xA2", "uncertain cp932 euc-jp", "two rare kanji either way"},
         {random, "cp932", "random bytes are read as they always were"},
     };
     for (const Case& c : cases) {

@@ -115,6 +115,7 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     MakeTree(g.tree);
     g.Run(kModeLower, "", "", "*");
     g.tree.Create("t/B.TXT", "a newcomer");
+    g.files.Rename(g.tree.Text("t/c.htm"), g.tree.Text("t/C.htm"));  // after the run: not its own
     result = g.Undo();
     EXPECT_EQ(result.restored, 2);
     ASSERT_EQ(result.left.size(), 1u);
@@ -123,6 +124,22 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     EXPECT_EQ(g.tree.Read("t/B.TXT"), "a newcomer");
     EXPECT_EQ(g.tree.Read("t/b.txt"), "abc");
     EXPECT_TRUE(g.tree.Exists("t/sub/D.Htm"));
+    EXPECT_TRUE(g.tree.Exists("t/C.htm"));
+}
+
+// The journal keeps the hash of the bytes the run read only while the file still has their
+// length: a file grown since is hashed again.
+TEST(JournallingFileServices, TheHashOfWhatWasReadServesWhileTheLengthHolds) {
+    Fixture f;
+    f.tree.Create("a.txt", "old");
+    const std::u16string path = f.tree.Text("a.txt");
+    auto input = f.files.OpenInput(path);
+    char buffer[8];
+    ASSERT_EQ(input.value()->Read(buffer, sizeof buffer).value(), 3u);
+    const std::string read = f.files.OldContentsHash(path).value();
+    f.tree.Create("a.txt", "older");
+    EXPECT_EQ(f.files.OldContentsHash(path).value(), folder::HashFile(f.real, path).value());
+    EXPECT_NE(f.files.OldContentsHash(path).value(), read);
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ TEST_F(WindowTest, EachModeHasItsCaptionAndRowsAndHoldsDuringARun) {
     w.CmdRpl->setText(S(u"中止"));  // while a run is active the mode stays
     Choose(2);
     EXPECT_EQ(w.CurrentMode(), 1);
+    EXPECT_TRUE(w.CmdRpl->isDefault()) << "drawn as the button that Enter presses";
 }
 
 TEST_F(WindowTest, OnlyThePatternBoxFiltersWhatIsTyped) {
@@ -238,7 +239,8 @@ TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
     ASSERT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole),
               QString::fromStdString(tree.Path("a.txt")));
-    EXPECT_EQ(model.data(model.index(0, 2), Qt::DisplayRole), 2);
+    EXPECT_EQ(model.data(model.index(0, 2), Qt::EditRole), 2);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole), S(u"ファイル"));
     for (int section : {-1, 3}) {
         EXPECT_FALSE(model.headerData(section, Qt::Horizontal, Qt::DisplayRole).isValid());
     }
@@ -283,6 +285,8 @@ TEST(DiffToHtml, PairsShowTheirReplacedSpansAndOtherLinesAsTheyAre) {
                                      R"(<div style="background:#dfd">+aa<b><u>a</u></b></div>)"
                                      R"(<div style="background:#fff"> &lt;c&gt;</div>)"
                                      R"(<div style="background:#fdd">-gone</div>)"},
+        {"-aaa\n+aa\n", R"(<div style="background:#fdd">-aa<b><u>a</u></b></div>)"
+                        R"(<div style="background:#dfd">+aa<b><u></u></b></div>)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diff);
