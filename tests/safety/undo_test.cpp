@@ -115,7 +115,7 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
     MakeTree(g.tree);
     g.Run(kModeLower, "", "", "*");
     g.tree.Create("t/B.TXT", "a newcomer");
-    g.files.Rename(g.tree.Text("t/c.htm"), g.tree.Text("t/C.htm"));  // after the run: not its own
+    ASSERT_TRUE(g.files.Rename(g.tree.Text("t/c.htm"), g.tree.Text("t/C.htm")));  // not the run's
     result = g.Undo();
     EXPECT_EQ(result.restored, 2);
     ASSERT_EQ(result.left.size(), 1u);
