@@ -635,7 +635,10 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
         if (folders_only && !(attributes & kAttrDirectory)) {
             continue;
         }
-        entries.push_back(DirEntry{std::move(name), attributes, st.st_size});
+        entries.push_back(DirEntry{std::move(name),
+                                   attributes,
+                                   st.st_size,
+                                   {static_cast<std::uint64_t>(st.st_dev), st.st_ino}});
     }
     std::sort(entries.begin(), entries.end(), ListingLess);
     return entries;

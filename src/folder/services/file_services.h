@@ -21,20 +21,21 @@ inline constexpr std::uint32_t kAttrDirectory = 16;       // a directory
 inline constexpr std::uint32_t kAttrArchive = 32;         // a regular file
 inline constexpr std::uint32_t kAttrReparsePoint = 1024;  // a symbolic link
 
-struct DirEntry {
-    std::u16string name;  // without folder
-    std::uint32_t attributes = 0;
-    // The length the listing saw, or -1 where the services do not tell: a run over many files
-    // need not ask for each one's status again.
-    std::int64_t length = -1;
-};
-
 // Which file a path names (device and inode), so that a later look can tell whether the same
 // file still stands there.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool operator==(const FileIdentity&) const = default;
+};
+
+struct DirEntry {
+    std::u16string name;  // without folder
+    std::uint32_t attributes = 0;
+    // The length and the identity the listing saw, or -1 and zeros where the services do not
+    // tell: a run over many files need not ask for each one's status again.
+    std::int64_t length = -1;
+    FileIdentity identity;
 };
 
 // A sequential reader of one open file.

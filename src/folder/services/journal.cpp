@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include "folder/services/path_helpers.h"
 #include "folder/services/utf8.h"
 
 namespace popuran::folder {
@@ -568,13 +569,30 @@ Result<std::unique_ptr<AtomicOutput>> JournallingFileServices::BeginReplace(
         std::move(*inner), *this, journal_, std::u16string(path), std::u16string(path) + u".BAK"));
 }
 
+Result<std::vector<DirEntry>> JournallingFileServices::List(std::u16string_view pattern_path) {
+    auto entries = inner_.List(pattern_path);
+    if (entries && std::this_thread::get_id() == owner_) {
+        listed_folder_ = FolderOf(pattern_path);
+        listed_.clear();
+        for (const auto& entry : *entries) {
+            listed_.emplace(entry.name, entry.identity);
+        }
+    }
+    return entries;
+}
+
 Result<void> JournallingFileServices::Rename(std::u16string_view old_path,
                                              std::u16string_view new_path) {
     JournalChange change;
     change.kind = JournalChange::Kind::kRename;
     change.path = old_path;
     change.other = new_path;
-    if (auto identity = inner_.Identity(old_path)) {
+    const auto listed = old_path.starts_with(listed_folder_)
+                            ? listed_.find(old_path.substr(listed_folder_.size()))
+                            : listed_.end();
+    if (listed != listed_.end() && listed->second != FileIdentity{}) {
+        change.identity = listed->second;
+    } else if (auto identity = inner_.Identity(old_path)) {
         change.identity = *identity;
     }
     const std::int32_t seq = journal_.Intend(change);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,6 +135,9 @@ public:
     [[nodiscard]] Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override;
     [[nodiscard]] Result<std::unique_ptr<AtomicOutput>> BeginReplace(
         std::u16string_view path) override;
+    // The run's own listings are remembered, so that a rename takes the identity of its file
+    // from the listing instead of asking for it again.
+    [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
 
@@ -152,6 +156,8 @@ private:
     std::thread::id owner_;
     std::u16string last_read_path_;
     std::shared_ptr<Reading> last_read_;
+    std::u16string listed_folder_;  // of the last listing on the run's thread, and what it saw
+    std::map<std::u16string, FileIdentity, std::less<>> listed_;
 };
 
 }  // namespace popuran::folder
