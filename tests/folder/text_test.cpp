@@ -477,6 +477,17 @@ TEST(UnifiedDiff, HunksAsDiffWritesThem) {
         EXPECT_EQ(UnifiedDiff(c.old_text, c.new_text, "f"),
                   hunks.empty() ? hunks : "--- f\n+++ f\n" + hunks);
     }
+    // Past 2,000 edits the shortest script is not looked for: every old line goes, every new
+    // one comes.
+    std::string old_text, new_text, removed, added;
+    for (int i = 0; i < 1100; ++i) {
+        old_text += "a" + std::to_string(i) + "\n";
+        new_text += "b" + std::to_string(i) + "\n";
+        removed += "-a" + std::to_string(i) + "\n";
+        added += "+b" + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(UnifiedDiff(old_text, new_text, "f"),
+              "--- f\n+++ f\n@@ -1,1100 +1,1100 @@\n" + removed + added);
 }
 
 }  // namespace
