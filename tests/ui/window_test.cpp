@@ -247,6 +247,8 @@ TEST_F(WindowTest, PreviewThenRunThenUndoGiveBackTheFolder) {
     EXPECT_FALSE(model.data(QModelIndex(), Qt::DisplayRole).isValid());
     EXPECT_TRUE(preview->LblTotals->text().contains(S(u"置換した文字列の数 = 3")));
     EXPECT_TRUE(preview->TxtLines->toPlainText().contains(S(u"+one XY two")));
+    preview->LstFiles->selectionModel()->setCurrentIndex({}, QItemSelectionModel::Clear);
+    EXPECT_TRUE(preview->TxtLines->toPlainText().isEmpty()) << "no file chosen, no lines";
     EXPECT_EQ(tree.Read("c.txt"), "abc");
 
     QTest::mouseClick(preview->CmdRun, Qt::LeftButton);
