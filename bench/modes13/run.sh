@@ -28,15 +28,7 @@ STEPS=${STEPS:-names names-full loop types}
 NAMES_RUNS=${NAMES_RUNS:-3}
 mkdir -p "$RESULTS"
 
-# An optimised build without sanitizers; only the command-line program (CLI=path skips it).
-if [ -z "${CLI:-}" ]; then
-    cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPOPURAN_TESTS=OFF \
-        -DPOPURAN_WINDOW=OFF >/dev/null
-    cmake --build "$BUILD" -j2 --target popuran-cli >/dev/null
-    CLI=$BUILD/src/popuran-cli
-fi
-mkdir -p "$BUILD"
-cc -O2 -o "$BUILD/rename_loop" "$REPO/bench/rename_loop.c"
+. "$REPO/bench/build_cli.sh"
 
 [ -f "$CORPUS/manifest.json" ] ||
     python3 "$HARNESS/make_corpus.py" --out "$CORPUS" --what names,types

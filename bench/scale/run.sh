@@ -21,14 +21,7 @@ SIZES=${SIZES:-10000 100000 1000000}
 MODES=${MODES:-lower replace}
 REPEAT=${REPEAT:-3}
 
-if [ -z "${CLI:-}" ]; then
-    cmake -S "$REPO" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPOPURAN_TESTS=OFF \
-        -DPOPURAN_WINDOW=OFF >/dev/null
-    cmake --build "$BUILD" -j2 --target popuran-cli >/dev/null
-    CLI=$BUILD/src/popuran-cli
-fi
-mkdir -p "$BUILD"
-cc -O2 -o "$BUILD/rename_loop" "$REPO/bench/rename_loop.c"
+. "$REPO/bench/build_cli.sh"
 case $ROOT in /tmp/* | /dev/shm/*) ;; *) echo "ROOT must be under /tmp or /dev/shm" >&2; exit 2 ;; esac
 rm -rf "$ROOT"
 mkdir -p "$ROOT/state"
