@@ -31,7 +31,6 @@ struct UnitTables {
     std::array<char32_t, 256> single_folded{};
     std::vector<char32_t> pair;  // [b0 << 8 | b1] for two-byte units
     std::vector<char32_t> pair_folded;
-    std::unordered_map<char32_t, int> codes;  // how many units decode to a character
 
     template <typename F>
     void ForEachUnit(F&& f) const {
@@ -125,7 +124,6 @@ std::unique_ptr<UnitTables> BuildTables() {
         const std::u16string text = Cp932Decode(bytes);
         value = SameCharacter(FirstCodePoint(text));
         folded = SameCharacter(FirstCodePoint(FoldCase(text)));
-        ++t->codes[value];
     };
     for (unsigned b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
@@ -264,13 +262,18 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, En
     // bytes standing at a character boundary are exactly a match, and nothing else is.
     exact_ = case_sensitive && CanEncodeText(Encoding::kCp932, search);
     if (exact_) {
+        // How many units decode to each character of the text.
+        std::unordered_map<char32_t, int> codes;
         for (const char32_t c : units_) {
-            const auto it = t.codes.find(c);
-            if (it == t.codes.end() || it->second != 1) {
-                exact_ = false;
-                break;
-            }
+            codes[c] = 0;
         }
+        t.ForEachUnit([&codes](unsigned char, char32_t value, char32_t) {
+            if (const auto it = codes.find(value); it != codes.end()) {
+                ++it->second;
+            }
+        });
+        exact_ =
+            std::all_of(codes.begin(), codes.end(), [](const auto& c) { return c.second == 1; });
     }
     if (exact_) {
         encoded_ = EncodeText(Encoding::kCp932, search);
@@ -342,8 +345,12 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, En
 // The characters that have more than one code in EUC-JP (～ is A1C1 and, from JIS X 0212,
 // 8FA2B7): bytes alone would find only one of their codes.
 static bool HasSecondEucJpCode(char32_t c) {
-    static const std::unordered_map<char32_t, int> counts = [] {
-        std::unordered_map<char32_t, int> n;
+    if (c < 0x80) {
+        return false;  // ASCII is its own single byte
+    }
+    static const std::vector<char32_t> twice = [] {
+        std::vector<char32_t> values;
+        values.reserve(18000);
         unsigned char code[3] = {0x8F, 0, 0};
         for (unsigned lead = 0x8E; lead <= 0xFE; ++lead) {
             for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
@@ -354,15 +361,21 @@ static bool HasSecondEucJpCode(char32_t c) {
                     char32_t value = 0;
                     const std::size_t length = DecodeUnit(Encoding::kEucJp, code, 3, value);
                     if (length >= 2 && value < 0xF0000 && (value < 0xDC80 || value > 0xDCFF)) {
-                        ++n[value];
+                        values.push_back(value);
                     }
                 }
             }
         }
-        return n;
+        std::sort(values.begin(), values.end());
+        std::vector<char32_t> repeated;
+        for (std::size_t i = 1; i < values.size(); ++i) {
+            if (values[i] == values[i - 1] && (repeated.empty() || repeated.back() != values[i])) {
+                repeated.push_back(values[i]);
+            }
+        }
+        return repeated;
     }();
-    const auto it = counts.find(c);
-    return it != counts.end() && it->second > 1;
+    return std::binary_search(twice.begin(), twice.end(), c);
 }
 
 void SearchPattern::CompileOther(std::u16string_view search) {
