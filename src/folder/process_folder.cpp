@@ -50,12 +50,11 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
 
 void ProcessFolder(Work& work, std::u16string_view pattern_path) {
     auto& state = work.state;
-    // Renames take the length from the listing; mode 0 asks again, as its look-ahead compares
-    // the length with the one it read.
+    // Every mode takes the length from the listing, where the services give it. In mode 0 the
+    // look-ahead compares it with the length it read: a file that changed its length between
+    // the two is read again, and one that changes after both is as a change after the run.
     std::vector<std::int64_t> listed_lengths;
-    const bool renaming = state.CurrentMode != run::kModeReplace;
-    state.FileCount =
-        CollectFiles(work, pattern_path, kAttrArchive, renaming ? &listed_lengths : nullptr);
+    state.FileCount = CollectFiles(work, pattern_path, kAttrArchive, &listed_lengths);
     std::int32_t handled = 0;
     // In mode 0 the other core reads and searches the next files meanwhile; it stops and is
     // waited for whenever this call returns.
@@ -80,7 +79,7 @@ void ProcessFolder(Work& work, std::u16string_view pattern_path) {
         const std::u16string path = state.FileList[static_cast<std::size_t>(i)];
         work.view.SetCaption(run::Caption::LblPath, path);
         work.view.Yield();
-        const auto listed = renaming ? listed_lengths[static_cast<std::size_t>(i)] : -1;
+        const auto listed = listed_lengths[static_cast<std::size_t>(i)];
         const auto length = listed >= 0 ? Result<std::int64_t>(listed) : work.files.Length(path);
         if (length && *length > 0) {
             switch (state.CurrentMode) {

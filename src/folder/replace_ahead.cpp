@@ -307,7 +307,7 @@ void ReplaceAhead::ListAhead(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     std::vector<std::u16string> paths;
     try {
-        auto listing = files_.List(pattern_path);
+        auto listing = files_.ListToSearch(pattern_path);
         if (listing) {
             const std::u16string folder = FolderOf(pattern_path);
             for (const DirEntry& entry : *listing) {

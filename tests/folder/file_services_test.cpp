@@ -78,6 +78,17 @@ TEST(PosixList, AttributesOfEachKindOfEntryAndTheListingOrder) {
         ".hidden 34", "A 32",      "a 32", "B 32", "b 33",        "fifo 4",     "folder 16",
         "link 1028",  "locked 17", "[ 32", "_ 32", "\xC3\x89 32", "\xC3\xA9 32"};
     EXPECT_EQ(got, expected);
+    // A listing to search ahead may tell regular files by the folder's record alone: then the
+    // read-only one counts as writable, and no length is known.
+    auto guessed = files.ListToSearch(tree.Text("*"));
+    ASSERT_TRUE(guessed && guessed->size() == listed->size());
+    for (std::size_t i = 0; i < listed->size(); ++i) {
+        const DirEntry& entry = (*guessed)[i];
+        const bool regular = ((*listed)[i].attributes & ~kAttrReadOnly & ~kAttrHidden) == 32;
+        EXPECT_EQ(entry.attributes, regular ? (*listed)[i].attributes & ~kAttrReadOnly
+                                            : (*listed)[i].attributes);
+        EXPECT_EQ(entry.length, regular ? -1 : (*listed)[i].length);
+    }
     // A trailing '/' never follows a link.
     EXPECT_EQ(files.Attributes(tree.Text("link/")).value_or(0), 1028u);
     EXPECT_EQ(files.Attributes(tree.Text("missing")).error().code.value(), ENOENT);

@@ -567,15 +567,20 @@ Result<void> FileServices::ReplaceContents(std::u16string_view path, std::string
 
 // A pattern path without any '/' lists the current folder, as any other relative path would.
 Result<std::vector<DirEntry>> PosixFileServices::List(std::u16string_view pattern_path) {
-    return ListEntries(pattern_path, false);
+    return ListEntries(pattern_path, Listing::kAll);
 }
 
 Result<std::vector<DirEntry>> PosixFileServices::ListFolders(std::u16string_view folder) {
-    return ListEntries(std::u16string(folder) + u"*", true);
+    return ListEntries(std::u16string(folder) + u"*", Listing::kFoldersOnly);
+}
+
+Result<std::vector<DirEntry>> PosixFileServices::ListToSearch(std::u16string_view pattern_path) {
+    return ListEntries(pattern_path, Listing::kToSearch);
 }
 
 Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view pattern_path,
-                                                             bool folders_only) {
+                                                             Listing listing) {
+    const bool folders_only = listing == Listing::kFoldersOnly;
     const auto slash = pattern_path.rfind(kSeparator);
     const std::u16string_view pattern =
         slash == std::u16string_view::npos ? pattern_path : pattern_path.substr(slash + 1);
@@ -616,12 +621,18 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
             continue;
         }
         // The entry's type from the folder itself spares a status call per file when only
-        // folders are wanted.
+        // folders are wanted, or only a guess at the regular files.
         if (folders_only && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) {
             continue;
         }
         std::u16string name = Utf8ToText(bytes);
         if (!matcher.Matches(name)) {
+            continue;
+        }
+        if (listing == Listing::kToSearch && entry->d_type == DT_REG) {
+            const std::uint32_t attributes =
+                bytes.front() == '.' ? kAttrArchive | kAttrHidden : kAttrArchive;
+            entries.push_back(DirEntry{std::move(name), attributes, -1, {}});
             continue;
         }
         struct stat st {};

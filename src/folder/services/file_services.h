@@ -71,6 +71,13 @@ public:
     // The entries of `folder` (ending in '/') that are directories, as List(folder + "*") gives
     // them. A listing that only looks for folders need not look closer at every file.
     [[nodiscard]] virtual Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder);
+    // List for a search ahead of the run, which only guesses the run's files: a regular file
+    // may be told by the folder's own record of its type, without a status call, and then counts
+    // as writable (kAttrArchive) with length -1. Decorators pass it straight on.
+    [[nodiscard]] virtual Result<std::vector<DirEntry>> ListToSearch(
+        std::u16string_view pattern_path) {
+        return List(pattern_path);
+    }
     [[nodiscard]] virtual Result<std::uint32_t> Attributes(std::u16string_view path) = 0;
     [[nodiscard]] virtual Result<std::int64_t> Length(std::u16string_view path) = 0;
     // At most max_bytes from the start of the file.
@@ -124,6 +131,8 @@ class PosixFileServices final : public FileServices {
 public:
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
     [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override;
+    [[nodiscard]] Result<std::vector<DirEntry>> ListToSearch(
+        std::u16string_view pattern_path) override;
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
     [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;
     [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
@@ -146,7 +155,8 @@ public:
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
 
 private:
-    Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, bool folders_only);
+    enum class Listing { kAll, kFoldersOnly, kToSearch };
+    Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, Listing listing);
 };
 
 // Services that pass every call to other services; a decorator overrides what it adds to.
@@ -159,6 +169,10 @@ public:
     }
     [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override {
         return inner_.ListFolders(folder);
+    }
+    [[nodiscard]] Result<std::vector<DirEntry>> ListToSearch(
+        std::u16string_view pattern_path) override {
+        return inner_.ListToSearch(pattern_path);
     }
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override {
         return inner_.Attributes(path);
