@@ -188,10 +188,33 @@ ReplaceAhead::ReplaceAhead(FileServices& files, const std::vector<SearchPattern>
     : files_(files),
       patterns_(patterns),
       own_patterns_(patterns),
-      folders_(std::move(folders.pattern_paths)) {
-    if (!folders_.empty() && files.ConcurrentReads()) {
+      folders_(std::make_move_iterator(folders.pattern_paths.begin()),
+               std::make_move_iterator(folders.pattern_paths.end())),
+      more_to_come_(folders.more_to_come) {
+    if ((!folders_.empty() || more_to_come_) && files.ConcurrentReads()) {
         Start();
     }
+}
+
+void ReplaceAhead::AddFolders(std::vector<std::u16string> pattern_paths) {
+    if (!looking_) {
+        return;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        for (std::u16string& path : pattern_paths) {
+            folders_.push_back(std::move(path));
+        }
+    }
+    work_.notify_all();
+}
+
+void ReplaceAhead::NoMoreFolders() {
+    {
+        const std::lock_guard lock(mutex_);
+        more_to_come_ = false;
+    }
+    work_.notify_all();
 }
 
 void ReplaceAhead::Start() {
@@ -354,7 +377,8 @@ void ReplaceAhead::LookAhead() {
             ListAhead(lock);
             continue;
         }
-        if (!listing_ && listed_ >= folders_.size() && next_ >= first_ + entries_.size()) {
+        if (!listing_ && !more_to_come_ && listed_ >= folders_.size() &&
+            next_ >= first_ + entries_.size()) {
             return;  // nothing more to come: the run reads what it may still add itself
         }
         ++idle_helpers_;

@@ -28,6 +28,9 @@ public:
     // The folders of a run, as the pattern paths that ProcessFolder gets, in the run's order.
     struct Folders {
         std::vector<std::u16string> pattern_paths;
+        // More folders follow through AddFolders, while the run still lists the tree, until
+        // NoMoreFolders.
+        bool more_to_come = false;
     };
 
     // Looks ahead over one folder's paths with copies of patterns (one per encoding a file may
@@ -47,6 +50,10 @@ public:
     ~ReplaceAhead();
     ReplaceAhead(const ReplaceAhead&) = delete;
     ReplaceAhead& operator=(const ReplaceAhead&) = delete;
+
+    // Folders that follow the ones given so far, in the run's order.
+    void AddFolders(std::vector<std::u16string> pattern_paths);
+    void NoMoreFolders();
 
     // The run enters the folder of pattern_path with the files it listed there; HoldsNoMatch
     // then answers for them. Only the run's own listing counts: where a listing made ahead
@@ -103,7 +110,7 @@ private:
     FileServices& files_;
     std::vector<SearchPattern> patterns_;      // copied by each helper
     std::vector<SearchPattern> own_patterns_;  // the run's thread's, while it waits
-    std::vector<std::u16string> folders_;      // pattern paths, in the run's order
+    std::deque<std::u16string> folders_;       // pattern paths, in the run's order
 
     std::mutex mutex_;
     std::condition_variable work_;    // for helpers: more to take, or stop
@@ -120,6 +127,7 @@ private:
     std::size_t listed_ = 0;      // folders_[0, listed_) listed or entered
     std::size_t generation_ = 0;  // counts listings made ahead that were thrown away
     bool listing_ = false;        // a helper lists a folder
+    bool more_to_come_ = false;   // more folders may still be added
     int idle_helpers_ = 0;
     bool run_waits_ = false;
     bool closing_ = false;  // input waits to be closed by a helper

@@ -39,7 +39,8 @@ bool AppendBlock(folder::Work& work, const std::u16string& folder_path) {
 
 }  // namespace
 
-void CollectSubfolders(folder::Work& work, std::u16string_view folder) {
+void CollectSubfolders(folder::Work& work, std::u16string_view folder,
+                       const std::function<void(std::int32_t first, std::int32_t end)>& on_block) {
     // The recursion of the natural form is kept on an explicit stack so that a very deep tree
     // cannot overflow the call stack: each frame is one folder's block and the next child in it.
     struct Frame {
@@ -49,10 +50,17 @@ void CollectSubfolders(folder::Work& work, std::u16string_view folder) {
     };
     auto& state = work.state;
     std::vector<Frame> stack;
-    std::int32_t begin = state.FolderCount;
-    if (AppendBlock(work, std::u16string(folder))) {
-        stack.push_back({begin, state.FolderCount, begin});
-    }
+    auto append = [&](const std::u16string& folder_path) {
+        const std::int32_t first = state.FolderCount;
+        if (!AppendBlock(work, folder_path)) {
+            return;
+        }
+        stack.push_back({first, state.FolderCount, first});
+        if (on_block && state.FolderCount > first) {
+            on_block(first, state.FolderCount);
+        }
+    };
+    append(std::u16string(folder));
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next == top.end) {
@@ -61,10 +69,7 @@ void CollectSubfolders(folder::Work& work, std::u16string_view folder) {
         }
         const std::u16string child = state.FolderList[static_cast<std::size_t>(top.next)] + u"/";
         ++top.next;
-        begin = state.FolderCount;
-        if (AppendBlock(work, child)) {
-            stack.push_back({begin, state.FolderCount, begin});
-        }
+        append(child);
     }
 }
 

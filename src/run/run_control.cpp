@@ -152,20 +152,27 @@ void RunControl::Start() {
     // top folder is worked on still counts for this run.
     if (view_.Checked(CheckBox::ChkSub)) {
         s.FolderCount = 0;
-        CollectSubfolders(work, folder_path);
-        const std::int32_t count = s.FolderCount;
-        // In mode 0 the other cores read and search the files of the folders to come.
+        // In mode 0 the other cores read and search the files of the folders to come, from the
+        // first block of folders on, while this thread still lists the rest of the tree.
         std::optional<folder::ReplaceAhead> ahead;
-        if (mode == kModeReplace && count > 0 && folder::SeveralCores()) {
-            std::vector<std::u16string> folders;
-            folders.reserve(static_cast<std::size_t>(count));
-            for (std::int32_t i = 0; i < count; ++i) {
-                folders.push_back(s.FolderList[static_cast<std::size_t>(i)] + u"/" + pattern);
-            }
+        if (mode == kModeReplace && folder::SeveralCores()) {
             ahead.emplace(files_, folder::CandidatePatterns(s),
-                          folder::ReplaceAhead::Folders{std::move(folders)});
+                          folder::ReplaceAhead::Folders{{}, /*more_to_come=*/true});
+        }
+        CollectSubfolders(work, folder_path, [&](std::int32_t first, std::int32_t end) {
+            if (ahead) {
+                std::vector<std::u16string> folders;
+                for (std::int32_t i = first; i < end; ++i) {
+                    folders.push_back(s.FolderList[static_cast<std::size_t>(i)] + u"/" + pattern);
+                }
+                ahead->AddFolders(std::move(folders));
+            }
+        });
+        if (ahead) {
+            ahead->NoMoreFolders();
             work.ahead = &*ahead;
         }
+        const std::int32_t count = s.FolderCount;
         for (std::int32_t i = 0; i < count; ++i) {
             const std::u16string sub = s.FolderList[static_cast<std::size_t>(i)] + u"/";
             folder::ProcessFolder(work, sub + pattern);

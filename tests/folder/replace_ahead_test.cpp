@@ -248,7 +248,11 @@ TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
         }
         folders.push_back(tree.Text(folder + "/*.txt"));
     }
-    ReplaceAhead ahead(files, {SearchPattern(u"needle", true)}, ReplaceAhead::Folders{folders});
+    // Folders may still come in while the run lists the tree.
+    ReplaceAhead ahead(files, {SearchPattern(u"needle", true)},
+                       ReplaceAhead::Folders{{folders[0]}, /*more_to_come=*/true});
+    ahead.AddFolders({folders[1], folders[2]});
+    ahead.NoMoreFolders();
     ahead.EnterFolder(folders[0], paths[0]);
     EXPECT_TRUE(ahead.HoldsNoMatch(0, 12));
     // A file comes into c after c may have been listed ahead: it is first in the run's listing.
