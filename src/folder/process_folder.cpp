@@ -1,7 +1,10 @@
 #include "folder/process_folder.h"
 
+#include <exception>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "folder/renaming.h"
@@ -46,6 +49,44 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
         ++count;
     }
     return count;
+}
+
+std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_paths) {
+    bool (*leave_out)(std::u16string_view) = nullptr;
+    if (work.state.CurrentMode == run::kModeReplace) {
+        leave_out = EndsInBak;
+    }
+    std::vector<Result<std::int32_t>> counts(pattern_paths.size(), 0);
+    auto count = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            try {
+                counts[i] = work.files.Count(pattern_paths[i], kAttrArchive, leave_out);
+            } catch (const std::exception&) {
+                counts[i] = Fail(ENOMEM, NativePath(pattern_paths[i]));
+            }
+        }
+    };
+    const std::size_t half = pattern_paths.size() / 2;
+    std::thread other;
+    if (half > 0 && work.files.ConcurrentReads() && SeveralCores()) {
+        try {
+            other = std::thread(count, half, pattern_paths.size());
+        } catch (const std::system_error&) {
+        }
+    }
+    count(0, other.joinable() ? half : pattern_paths.size());
+    if (other.joinable()) {
+        other.join();
+    }
+    std::int32_t total = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i]) {
+            total += *counts[i];
+        } else if (work.unlisted.insert(FolderOf(pattern_paths[i])).second) {
+            work.view.ShowMessage(Utf8ToText(counts[i].error().Describe()));
+        }
+    }
+    return total;
 }
 
 void ProcessFolder(Work& work, std::u16string_view pattern_path) {

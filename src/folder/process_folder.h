@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,13 @@ namespace popuran::folder {
 // where the services do not tell).
 std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
                           std::vector<std::int64_t>* lengths = nullptr);
+
+// How many files CollectFiles would list in all these folders (pattern paths), without
+// listing them into state.FileList: after a stop, the folders left are only counted for the
+// summary. With services that allow reads from other threads, on several cores, a second
+// thread counts half of the folders. A folder that cannot be listed is reported as CollectFiles
+// reports it.
+std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_paths);
 
 // Lists the folder, then hands each non-empty file to the operation of the current mode,
 // showing its path and yielding before each one. Sets state.FileCount. Returns early once a stop

@@ -174,6 +174,15 @@ void RunControl::Start() {
         }
         const std::int32_t count = s.FolderCount;
         for (std::int32_t i = 0; i < count; ++i) {
+            if (s.StopRequested != 0) {
+                // The folders left are only counted, as the summary counts them.
+                std::vector<std::u16string> left;
+                for (std::int32_t k = i; k < count; ++k) {
+                    left.push_back(s.FolderList[static_cast<std::size_t>(k)] + u"/" + pattern);
+                }
+                total += folder::CountFiles(work, left);
+                break;
+            }
             const std::u16string sub = s.FolderList[static_cast<std::size_t>(i)] + u"/";
             folder::ProcessFolder(work, sub + pattern);
             total += s.FileCount;

@@ -128,26 +128,28 @@ TEST_F(RunControlTest, TopFolderFirstThenCollectedFoldersInBlocks) {
 }
 
 TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingMore) {
-    tree.Create("A.TXT", "x");
-    tree.Create("B.TXT", "x");
-    tree.Create("S/C.TXT", "x");
+    for (const char* name : {"A.TXT", "B.TXT", "S/C.TXT", "T/D.TXT", "T/.E.TXT", "T/R.TXT"}) {
+        tree.Create(name, "x");
+    }
+    ASSERT_EQ(chmod(tree.Path("T/R.TXT").c_str(), 0444), 0);
     // The click arrives in the yield before the first file; that file's rename was already on
-    // its way, as with the window, and nothing after it is touched.
+    // its way, as with the window, and nothing after it is touched. The folders left are still
+    // counted, hidden and read-only files not.
     view.AtYield(1, [this] { control.CmdRpl_Click(); });
     Start(kModeLower, "*", /*subfolders=*/true);
     EXPECT_TRUE(view.start_enabled);
     EXPECT_EQ(control.State().StopRequested, 1);
     EXPECT_EQ(control.LastOutcome(), RunControl::Outcome::Stopped);
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"B.TXT", "S", "a.txt"}));
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"B.TXT", "S", "T", "a.txt"}));
     EXPECT_EQ(tree.Names("S"), std::vector<std::string>{"C.TXT"});
-    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 3\r変換したファイルの数 = 1");
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 4\r変換したファイルの数 = 1");
     EXPECT_EQ(U8(view.CaptionText(Caption::CmdRpl)), "開始");
 
     // Start clears the request, so the next run works normally.
     Start(kModeLower, "*", /*subfolders=*/true);
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"S", "a.txt", "b.txt"}));
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"S", "T", "a.txt", "b.txt"}));
     EXPECT_EQ(tree.Names("S"), std::vector<std::string>{"c.txt"});
-    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 3\r変換したファイルの数 = 2");
+    EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 4\r変換したファイルの数 = 3");
 
     // A run abandoned (the window closed) shows no summary.
     tree.Create("D.TXT", "x");

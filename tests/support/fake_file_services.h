@@ -47,9 +47,14 @@ public:
     const std::vector<std::string>& Log() const { return log_; }
 
     folder::Result<std::vector<folder::DirEntry>> List(std::u16string_view pattern) override;
-    // Through List, so that the folder collection's listings are counted and failed too.
+    // Through List, so that the folder collection's listings and counts are counted and failed
+    // too.
     folder::Result<std::vector<folder::DirEntry>> ListFolders(std::u16string_view folder) override {
         return FileServices::ListFolders(folder);
+    }
+    folder::Result<std::int32_t> Count(std::u16string_view pattern_path, std::uint32_t attributes,
+                                       bool (*leave_out)(std::u16string_view)) override {
+        return FileServices::Count(pattern_path, attributes, leave_out);
     }
     folder::Result<std::int64_t> Length(std::u16string_view path) override;
     folder::Result<std::string> ReadHead(std::u16string_view path, std::size_t max) override;

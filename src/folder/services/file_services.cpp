@@ -546,6 +546,18 @@ Result<std::vector<DirEntry>> FileServices::ListFolders(std::u16string_view fold
     return entries;
 }
 
+Result<std::int32_t> FileServices::Count(std::u16string_view pattern_path, std::uint32_t attributes,
+                                         bool (*leave_out)(std::u16string_view name)) {
+    auto entries = List(pattern_path);
+    if (!entries) {
+        return tl::unexpected(entries.error());
+    }
+    return static_cast<std::int32_t>(
+        std::count_if(entries->begin(), entries->end(), [&](const DirEntry& e) {
+            return e.attributes == attributes && (leave_out == nullptr || !leave_out(e.name));
+        }));
+}
+
 Result<FileIdentity> FileServices::Identity(std::u16string_view path) {
     return Fail(ENOTSUP, NativePath(path));
 }
@@ -578,9 +590,8 @@ Result<std::vector<DirEntry>> PosixFileServices::ListToSearch(std::u16string_vie
     return ListEntries(pattern_path, Listing::kToSearch);
 }
 
-Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view pattern_path,
-                                                             Listing listing) {
-    const bool folders_only = listing == Listing::kFoldersOnly;
+template <typename Each>
+Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, Each&& each) {
     const auto slash = pattern_path.rfind(kSeparator);
     const std::u16string_view pattern =
         slash == std::u16string_view::npos ? pattern_path : pattern_path.substr(slash + 1);
@@ -593,7 +604,7 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            return std::vector<DirEntry>{};
+            return {};
         }
         return Fail(errno, folder);
     }
@@ -606,7 +617,6 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
 
     const WildcardMatcher matcher(pattern);
-    std::vector<DirEntry> entries;
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(dir);
@@ -614,45 +624,84 @@ Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view
             if (errno != 0) {
                 return Fail(errno, folder);
             }
-            break;
+            return {};
         }
         const std::string_view bytes(entry->d_name);
         if (bytes == "." || bytes == "..") {
-            continue;
-        }
-        // The entry's type from the folder itself spares a status call per file when only
-        // folders are wanted, or only a guess at the regular files.
-        if (folders_only && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) {
             continue;
         }
         std::u16string name = Utf8ToText(bytes);
         if (!matcher.Matches(name)) {
             continue;
         }
-        if (listing == Listing::kToSearch && entry->d_type == DT_REG) {
+        if (const int error = each(fd, *entry, std::move(name)); error != 0) {
+            return Fail(error, folder + entry->d_name);
+        }
+    }
+}
+
+Result<std::vector<DirEntry>> PosixFileServices::ListEntries(std::u16string_view pattern_path,
+                                                             Listing listing) {
+    std::vector<DirEntry> entries;
+    auto listed = ForEachEntry(pattern_path, [&](int fd, const dirent& entry, std::u16string name) {
+        // The entry's type from the folder itself spares a status call per file when only
+        // folders are wanted, or only a guess at the regular files.
+        if (listing == Listing::kFoldersOnly && entry.d_type != DT_DIR &&
+            entry.d_type != DT_UNKNOWN) {
+            return 0;
+        }
+        if (listing == Listing::kToSearch && entry.d_type == DT_REG) {
             const std::uint32_t attributes =
-                bytes.front() == '.' ? kAttrArchive | kAttrHidden : kAttrArchive;
+                entry.d_name[0] == '.' ? kAttrArchive | kAttrHidden : kAttrArchive;
             entries.push_back(DirEntry{std::move(name), attributes, -1, {}});
-            continue;
+            return 0;
         }
         struct stat st {};
-        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) {
-                continue;  // removed since readdir saw it
-            }
-            return Fail(errno, folder + entry->d_name);
+        if (fstatat(fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT ? 0 : errno;  // ENOENT: removed since the folder was read
         }
         const std::uint32_t attributes = AttributesFromStat(st, name);
-        if (folders_only && !(attributes & kAttrDirectory)) {
-            continue;
+        if (listing == Listing::kFoldersOnly && !(attributes & kAttrDirectory)) {
+            return 0;
         }
         entries.push_back(DirEntry{std::move(name),
                                    attributes,
                                    st.st_size,
                                    {static_cast<std::uint64_t>(st.st_dev), st.st_ino}});
+        return 0;
+    });
+    if (!listed) {
+        return tl::unexpected(listed.error());
     }
     std::sort(entries.begin(), entries.end(), ListingLess);
     return entries;
+}
+
+Result<std::int32_t> PosixFileServices::Count(std::u16string_view pattern_path,
+                                              std::uint32_t attributes,
+                                              bool (*leave_out)(std::u16string_view)) {
+    std::int32_t count = 0;
+    const bool hidden = (attributes & kAttrHidden) != 0;
+    const unsigned char type = (attributes & kAttrDirectory) != 0 ? DT_DIR
+                               : (attributes & kAttrArchive) != 0 ? DT_REG
+                                                                  : DT_UNKNOWN;
+    auto counted =
+        ForEachEntry(pattern_path, [&](int fd, const dirent& entry, std::u16string name) {
+            if ((entry.d_name[0] == '.') != hidden || (leave_out != nullptr && leave_out(name)) ||
+                (type != DT_UNKNOWN && entry.d_type != DT_UNKNOWN && entry.d_type != type)) {
+                return 0;
+            }
+            struct stat st {};
+            if (fstatat(fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                return errno == ENOENT ? 0 : errno;
+            }
+            count += AttributesFromStat(st, name) == attributes ? 1 : 0;
+            return 0;
+        });
+    if (!counted) {
+        return tl::unexpected(counted.error());
+    }
+    return count;
 }
 
 Result<std::uint32_t> PosixFileServices::Attributes(std::u16string_view path) {

@@ -78,6 +78,11 @@ public:
         std::u16string_view pattern_path) {
         return List(pattern_path);
     }
+    // How many entries List(pattern_path) would give whose attributes equal `attributes` and
+    // whose names leave_out does not refuse, without more of a look at the others.
+    [[nodiscard]] virtual Result<std::int32_t> Count(std::u16string_view pattern_path,
+                                                     std::uint32_t attributes,
+                                                     bool (*leave_out)(std::u16string_view name));
     [[nodiscard]] virtual Result<std::uint32_t> Attributes(std::u16string_view path) = 0;
     [[nodiscard]] virtual Result<std::int64_t> Length(std::u16string_view path) = 0;
     // At most max_bytes from the start of the file.
@@ -133,6 +138,11 @@ public:
     [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override;
     [[nodiscard]] Result<std::vector<DirEntry>> ListToSearch(
         std::u16string_view pattern_path) override;
+    // Leaves out by the folder's record of each entry's type and by its name what cannot
+    // count, and takes a status call only of the rest; nothing is sorted or kept.
+    [[nodiscard]] Result<std::int32_t> Count(std::u16string_view pattern_path,
+                                             std::uint32_t attributes,
+                                             bool (*leave_out)(std::u16string_view)) override;
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override;
     [[nodiscard]] Result<std::int64_t> Length(std::u16string_view path) override;
     [[nodiscard]] Result<std::string> ReadHead(std::u16string_view path,
@@ -157,6 +167,10 @@ public:
 private:
     enum class Listing { kAll, kFoldersOnly, kToSearch };
     Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, Listing listing);
+    // Calls each(dir_fd, entry, name) for every entry whose name matches the last component of
+    // pattern_path, "." and ".." left out; each returns 0 or an errno that ends the listing.
+    template <typename Each>
+    Result<void> ForEachEntry(std::u16string_view pattern_path, Each&& each);
 };
 
 // Services that pass every call to other services; a decorator overrides what it adds to.
@@ -173,6 +187,11 @@ public:
     [[nodiscard]] Result<std::vector<DirEntry>> ListToSearch(
         std::u16string_view pattern_path) override {
         return inner_.ListToSearch(pattern_path);
+    }
+    [[nodiscard]] Result<std::int32_t> Count(std::u16string_view pattern_path,
+                                             std::uint32_t attributes,
+                                             bool (*leave_out)(std::u16string_view)) override {
+        return inner_.Count(pattern_path, attributes, leave_out);
     }
     [[nodiscard]] Result<std::uint32_t> Attributes(std::u16string_view path) override {
         return inner_.Attributes(path);
