@@ -224,17 +224,6 @@ TEST_F(ReplaceAheadTest, AFileThatGrewSinceItWasReadIsNotRuledOut) {
     EXPECT_FALSE(ahead.HoldsNoMatch(1, 13));
 }
 
-TEST_F(ReplaceAheadTest, WithoutReadsFromASecondThreadNothingIsRead) {
-    // The fakes count and fail calls in order, which a second thread would upset.
-    FakeFileServices files;
-    Expect(files, u"needle", true,
-           {
-               {"a.txt", "no such word", false},
-               {"b.txt", "nor here", false},
-           });
-    EXPECT_EQ(files.Calls(FileOp::OpenInput), 0);
-}
-
 TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
     PosixFileServices files;
     std::vector<std::u16string> folders;

