@@ -142,5 +142,30 @@ TEST(JournallingFileServices, TheHashOfWhatWasReadServesWhileTheLengthHolds) {
     EXPECT_NE(f.files.OldContentsHash(path).value(), read);
 }
 
+// A run killed before it cut its journal to its records leaves the rest of the reserve as zero
+// bytes, a record perhaps cut short among them; a later undo appends after them.
+TEST(JournalWriter, RecordsAfterTheZerosOfAKilledRunStillCount) {
+    testing::TempTree state;
+    folder::JournalWriter journal(state.Root());
+    journal.BeginRun({});
+    folder::JournalChange change;
+    change.kind = folder::JournalChange::Kind::kRename;
+    for (const char16_t* path : {u"/a", u"/b"}) {
+        change.path = path;
+        journal.Confirm(journal.Intend(change));
+    }
+    journal.EndRun();
+    const std::string id = journal.Id();
+    const std::string path = state.Path(id + ".journal");
+    const std::string records = state.Read(id + ".journal");
+    EXPECT_EQ(records.back(), '\n') << "cut to its records";
+    state.Create(id + ".journal", records + "R\t2\t/c" + std::string(5000, '\0'));
+    ASSERT_TRUE(folder::AppendUndone(state.Root(), id, {1}));
+    const auto entry = folder::ReadJournal(state.Root(), id);
+    ASSERT_TRUE(entry.has_value());
+    ASSERT_EQ(entry->changes.size(), 2u);
+    EXPECT_TRUE(entry->changes[1].undone && !entry->changes[0].undone);
+}
+
 }  // namespace
 }  // namespace popuran::run

@@ -19,6 +19,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -305,7 +306,7 @@ Result<void> JournalWriter::Create() {
         std::snprintf(id, sizeof id, "%s.%06ld-%d-%d", stamp, now.tv_nsec / 1000,
                       static_cast<int>(getpid()), attempt);
         const std::string path = PathOf(folder_, id);
-        const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
+        const int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_APPEND);
         if (fd < 0 && errno == EEXIST) {
             continue;
         }
@@ -313,6 +314,10 @@ Result<void> JournalWriter::Create() {
             return Fail(errno, path);
         }
         fd_ = fd;
+        map_ = nullptr;
+        mapped_ = 0;
+        used_ = 0;
+        writing_ = false;
         header_.id = id;
         header_.start = now.tv_sec;
         break;
@@ -325,7 +330,7 @@ Result<void> JournalWriter::Create() {
                        std::to_string(h.mode) + "\t" + PathField(cwd_, h.folder) + "\t" +
                        Field(h.pattern) + "\t" + Field(h.search) + "\t" + Field(h.replace) + "\t" +
                        (h.subfolders ? "1" : "0") + "\t" + (h.case_sensitive ? "1" : "0") + "\n";
-    if (auto written = WriteAll(fd_, line, PathOf(folder_, h.id)); !written) {
+    if (auto written = Put(line); !written) {
         return written;
     }
     // Only the newest runs are kept.
@@ -346,11 +351,65 @@ Result<void> JournalWriter::Append(std::string record) {
         }
     }
     record.insert(0, pending_);
-    auto written = WriteAll(fd_, record, PathOf(folder_, header_.id));
+    auto written = Put(record);
     if (written) {
         pending_.clear();
     }
     return written;
+}
+
+Result<void> JournalWriter::Put(std::string_view bytes) {
+    constexpr std::size_t kStep = std::size_t{1} << 20;
+    if (!writing_ && used_ + bytes.size() >= mapped_) {
+        const std::size_t size = (used_ + bytes.size()) / kStep * kStep + kStep;
+        int reserved = 0;
+        do {
+            reserved = fallocate(fd_, 0, 0, static_cast<off_t>(size));
+        } while (reserved != 0 && errno == EINTR);
+        const std::size_t before = mapped_;
+        void* map = MAP_FAILED;
+        if (reserved == 0) {
+            mapped_ = size;  // reserved: cut back by Unmap should the mapping fail
+            map = map_ == nullptr ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0)
+                                  : mremap(map_, before, size, MREMAP_MAYMOVE);
+        }
+        if (map == MAP_FAILED) {
+            if (map_ != nullptr) {
+                munmap(map_, before);  // a failed mremap leaves the old mapping as it was
+                map_ = nullptr;
+            }
+            Unmap();
+            writing_ = true;
+        } else {
+            map_ = static_cast<char*>(map);
+        }
+    }
+    if (writing_) {
+        auto written = WriteAll(fd_, bytes, PathOf(folder_, header_.id));
+        if (written) {
+            used_ += bytes.size();
+        }
+        return written;
+    }
+    std::copy(bytes.begin(), bytes.end(), map_ + used_);
+    used_ += bytes.size();
+    return {};
+}
+
+void JournalWriter::Unmap() {
+    if (map_ != nullptr) {
+        munmap(map_, mapped_);
+        map_ = nullptr;
+    }
+    if (mapped_ != 0) {
+        // A file cut short of its reserve (a failure, a kill) leaves zero bytes after its
+        // records; readers pass over them.
+        int cut = 0;
+        do {
+            cut = ftruncate(fd_, static_cast<off_t>(used_));
+        } while (cut != 0 && errno == EINTR);
+        mapped_ = 0;
+    }
 }
 
 std::int32_t JournalWriter::Intend(const JournalChange& change) {
@@ -389,7 +448,8 @@ void JournalWriter::EndRun() {
     if (fd_ >= 0) {
         // A failure here loses only confirmations, which an undo does not need: it looks at the
         // files themselves.
-        (void)WriteAll(fd_, pending_ + "E\n", PathOf(folder_, header_.id));
+        (void)Put(pending_ + "E\n");
+        Unmap();
         close(fd_);
         fd_ = -1;
     }
@@ -445,10 +505,16 @@ Result<JournalEntry> ReadJournal(const std::string& folder, const std::string& i
     entry.header.id = id;
     bool have_header = false;
     std::size_t start = 0;
-    // Only whole lines count: a record cut short by a kill has no line end.
+    // Only whole lines count: a record cut short by a kill has no line end. A run killed
+    // before it cut its file to its records left zero bytes after them, and records appended
+    // later follow those: a line counts from after its last zero byte.
     for (std::size_t end = bytes.find('\n'); end != std::string::npos;
          start = end + 1, end = bytes.find('\n', start)) {
-        const auto f = Split(std::string_view(bytes).substr(start, end - start));
+        std::string_view line = std::string_view(bytes).substr(start, end - start);
+        if (const auto zero = line.rfind('\0'); zero != std::string_view::npos) {
+            line.remove_prefix(zero + 1);
+        }
+        const auto f = Split(line);
         std::int64_t number = 0;
         if (!have_header) {
             std::int64_t mode = 0;
