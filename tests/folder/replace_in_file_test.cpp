@@ -106,6 +106,7 @@ TEST_F(ReplaceInFileTest, MatchesCharactersNotBytes) {
         {"\x83\x6E\x65\x65\x64\x6C\x65", u"NEEDLE", u"pin", false, "\x83\x6E\x65\x65\x64\x6C\x65",
          "ハeedle holds the bytes of needle, not the word"},
         {"a\x82\x81\x82\x60", u"Ａ", u"b", false, "abb", "full-width letters fold, not to ASCII"},
+        {"aAab", u"AAB", u"x", false, "ax", "a match that starts inside a partial one"},
         {"\x81\xE6\x87\x9A\xFA\x5B", u"∵", u"!", true, "!!!",
          "every code of a character with three"},
     };
