@@ -259,6 +259,8 @@ TEST(EncodeText, EachCharacterInEachEncoding) {
             }
         }
     }
+    EXPECT_FALSE(CanEncodeText(Encoding::kCp932, u"\U00010000") ||
+                 CanEncodeText(Encoding::kEucJp, u"\U00010000"));
 }
 
 TEST(DecodeUnit, UnitsKeepTheirBytesTogether) {
@@ -308,6 +310,21 @@ TEST(TextSearch, MatchesAtTheEndAndCaseAtTheEdgesOfTheAlphabet) {
     }
     EXPECT_EQ(ToUpper(u"@az[`{é"), u"@AZ[`{É");
     EXPECT_EQ(ToLower(u"@AZ[`{É"), u"@az[`{é");
+}
+
+// What each character adds to a reading's score, at the edges of every range.
+TEST(CharacterScore, JapaneseTextScoresAboveWhatOtherReadingsMake) {
+    const std::pair<char32_t, int> cases[] = {
+        {0x7F, 0},    {0x80, -6},   {0x9F, -6},   {0xA0, 0},    {0xBF, 0},    {0xC0, 1},
+        {0xFF, 1},    {0x100, -3},  {0x36F, -3},  {0x370, 0},   {0x4FF, 0},   {0x500, -3},
+        {0x7FF, -3},  {0x800, -2},  {0x200F, -2}, {0x2010, 0},  {0x27BF, 0},  {0x27C0, -2},
+        {0x2FFF, -2}, {0x3000, 3},  {0x30FF, 3},  {0x3100, -2}, {U'亜', 2},   {U'腕', 2},
+        {U'弌', -1},  {0xDFFF, -2}, {0xE000, -6}, {0xF8FF, -6}, {0xF900, -2}, {0xFF00, -2},
+        {0xFF01, 3},  {0xFF5E, 3},  {0xFF5F, -2}, {U'ｱ', -2},   {U'한', -2},  {U'𠀋', -2},
+    };
+    for (const auto& [c, score] : cases) {
+        EXPECT_EQ(CharacterScore(c), score) << std::hex << static_cast<std::uint32_t>(c);
+    }
 }
 
 std::string Verdict(const Detection& d) {
