@@ -172,7 +172,7 @@ TEST(Utf8ToText, DecodesValidAndEscapesEveryInvalidByte) {
     const Case cases[] = {
         {"abc", u"abc", "ASCII"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3), "NUL is ASCII"},
-        {"\xC2\xA0", u"\u00A0", "smallest two-byte lead C2"},
+        {"\xC2\x80", u"\u0080", "the smallest two-byte character"},
         {"\xE0\xA0\x80", u"\u0800", "smallest three-byte"},
         {"\xED\x9F\xBF", u"\uD7FF", "just below the surrogates"},
         {"\xF0\x90\x80\x80", u"\xD800\xDC00", "U+10000, the first pair"},

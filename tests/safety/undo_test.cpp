@@ -132,11 +132,14 @@ TEST(UndoRun, WhatChangedSinceTheRunIsLeftAndReportedWhileTheRestIsRestored) {
 TEST(JournallingFileServices, TheHashOfWhatWasReadServesWhileTheLengthHolds) {
     Fixture f;
     f.tree.Create("a.txt", "old");
+    f.tree.Create("b.txt", "new");  // as long as a.txt
     const std::u16string path = f.tree.Text("a.txt");
     auto input = f.files.OpenInput(path);
     char buffer[8];
     ASSERT_EQ(input.value()->Read(buffer, sizeof buffer).value(), 3u);
     const std::string read = f.files.OldContentsHash(path).value();
+    EXPECT_EQ(f.files.OldContentsHash(f.tree.Text("b.txt")).value(),
+              folder::HashFile(f.real, f.tree.Text("b.txt")).value());
     f.tree.Create("a.txt", "older");
     EXPECT_EQ(f.files.OldContentsHash(path).value(), folder::HashFile(f.real, path).value());
     EXPECT_NE(f.files.OldContentsHash(path).value(), read);
