@@ -85,8 +85,8 @@ TEST(PosixList, AttributesOfEachKindOfEntryAndTheListingOrder) {
     for (std::size_t i = 0; i < listed->size(); ++i) {
         const DirEntry& entry = (*guessed)[i];
         const bool regular = ((*listed)[i].attributes & ~kAttrReadOnly & ~kAttrHidden) == 32;
-        EXPECT_EQ(entry.attributes, regular ? (*listed)[i].attributes & ~kAttrReadOnly
-                                            : (*listed)[i].attributes);
+        EXPECT_EQ(entry.attributes,
+                  regular ? (*listed)[i].attributes & ~kAttrReadOnly : (*listed)[i].attributes);
         EXPECT_EQ(entry.length, regular ? -1 : (*listed)[i].length);
     }
     // A trailing '/' never follows a link.
