@@ -16,15 +16,24 @@
 
 namespace popuran::folder {
 
+namespace {
+
+// A folder that cannot be listed is reported once per run, however often it is asked for.
+void ReportUnlisted(Work& work, std::u16string_view pattern_path, const Failure& failure) {
+    if (work.unlisted.insert(FolderOf(pattern_path)).second) {
+        work.view.ShowMessage(Utf8ToText(failure.Describe()));
+    }
+}
+
+}  // namespace
+
 std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
                           std::vector<std::int64_t>* lengths) {
     auto& state = work.state;
     const std::u16string folder = FolderOf(pattern_path);
     auto entries = work.files.List(pattern_path);
     if (!entries) {
-        if (work.unlisted.insert(folder).second) {
-            work.view.ShowMessage(Utf8ToText(entries.error().Describe()));
-        }
+        ReportUnlisted(work, pattern_path, entries.error());
         return 0;
     }
     std::int32_t count = 0;
@@ -82,8 +91,8 @@ std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_p
     for (std::size_t i = 0; i < counts.size(); ++i) {
         if (counts[i]) {
             total += *counts[i];
-        } else if (work.unlisted.insert(FolderOf(pattern_paths[i])).second) {
-            work.view.ShowMessage(Utf8ToText(counts[i].error().Describe()));
+        } else {
+            ReportUnlisted(work, pattern_paths[i], counts[i].error());
         }
     }
     return total;

@@ -159,13 +159,17 @@ void RunControl::Start() {
             ahead.emplace(files_, folder::CandidatePatterns(s),
                           folder::ReplaceAhead::Folders{{}, /*more_to_come=*/true});
         }
+        // The pattern paths of FolderList[first, end).
+        const auto pattern_paths = [&](std::int32_t first, std::int32_t end) {
+            std::vector<std::u16string> paths;
+            for (std::int32_t i = first; i < end; ++i) {
+                paths.push_back(s.FolderList[static_cast<std::size_t>(i)] + u"/" + pattern);
+            }
+            return paths;
+        };
         CollectSubfolders(work, folder_path, [&](std::int32_t first, std::int32_t end) {
             if (ahead) {
-                std::vector<std::u16string> folders;
-                for (std::int32_t i = first; i < end; ++i) {
-                    folders.push_back(s.FolderList[static_cast<std::size_t>(i)] + u"/" + pattern);
-                }
-                ahead->AddFolders(std::move(folders));
+                ahead->AddFolders(pattern_paths(first, end));
             }
         });
         if (ahead) {
@@ -176,11 +180,7 @@ void RunControl::Start() {
         for (std::int32_t i = 0; i < count; ++i) {
             if (s.StopRequested != 0) {
                 // The folders left are only counted, as the summary counts them.
-                std::vector<std::u16string> left;
-                for (std::int32_t k = i; k < count; ++k) {
-                    left.push_back(s.FolderList[static_cast<std::size_t>(k)] + u"/" + pattern);
-                }
-                total += folder::CountFiles(work, left);
+                total += folder::CountFiles(work, pattern_paths(i, count));
                 break;
             }
             const std::u16string sub = s.FolderList[static_cast<std::size_t>(i)] + u"/";
