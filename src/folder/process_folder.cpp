@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "folder/list_ahead.h"
 #include "folder/renaming.h"
 #include "folder/replace_ahead.h"
 #include "folder/replace_engine.h"
@@ -25,13 +26,26 @@ void ReportUnlisted(Work& work, std::u16string_view pattern_path, const Failure&
     }
 }
 
+// The entries of a listing made ahead that CollectFiles would take.
+std::int32_t CountListed(const std::vector<DirEntry>& entries,
+                         bool (*leave_out)(std::u16string_view)) {
+    std::int32_t count = 0;
+    for (const auto& entry : entries) {
+        if (entry.attributes == kAttrArchive && (leave_out == nullptr || !leave_out(entry.name))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
                           std::vector<std::int64_t>* lengths) {
     auto& state = work.state;
     const std::u16string folder = FolderOf(pattern_path);
-    auto entries = work.files.List(pattern_path);
+    auto entries = work.listings != nullptr ? work.listings->Take(pattern_path)
+                                            : work.files.List(pattern_path);
     if (!entries) {
         ReportUnlisted(work, pattern_path, entries.error());
         return 0;
@@ -69,7 +83,11 @@ std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_p
     auto count = [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             try {
-                counts[i] = work.files.Count(pattern_paths[i], kAttrArchive, leave_out);
+                const auto* held =
+                    work.listings != nullptr ? work.listings->Held(pattern_paths[i]) : nullptr;
+                counts[i] = held != nullptr
+                                ? CountListed(*held, leave_out)
+                                : work.files.Count(pattern_paths[i], kAttrArchive, leave_out);
             } catch (const std::exception&) {
                 counts[i] = Fail(ENOMEM, NativePath(pattern_paths[i]));
             }

@@ -12,6 +12,7 @@
 
 namespace popuran::folder {
 
+class ListAhead;
 class ReplaceAhead;
 
 struct Work {
@@ -25,6 +26,8 @@ struct Work {
     std::set<std::u16string> unlisted{};
     // Mode 0's look-ahead over the subfolders of the run, when there is one.
     ReplaceAhead* ahead = nullptr;
+    // The listings made ahead of the run's subfolders in the renaming modes, when there are.
+    ListAhead* listings = nullptr;
 };
 
 }  // namespace popuran::folder

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "folder/list_ahead.h"
 #include "folder/process_folder.h"
 #include "folder/replace_ahead.h"
 #include "folder/replace_in_file.h"
@@ -177,9 +178,18 @@ void RunControl::Start() {
             work.ahead = &*ahead;
         }
         const std::int32_t count = s.FolderCount;
+        // In the renaming modes the other core lists the folders to come meanwhile.
+        std::optional<folder::ListAhead> listings;
+        if (mode != kModeReplace) {
+            work.listings = &listings.emplace(files_, pattern_paths(0, count));
+        }
         for (std::int32_t i = 0; i < count; ++i) {
             if (s.StopRequested != 0) {
-                // The folders left are only counted, as the summary counts them.
+                // The folders left are only counted, as the summary counts them; those listed
+                // ahead already are counted from their listings.
+                if (listings) {
+                    listings->Stop();
+                }
                 total += folder::CountFiles(work, pattern_paths(i, count));
                 break;
             }
@@ -187,6 +197,7 @@ void RunControl::Start() {
             folder::ProcessFolder(work, sub + pattern);
             total += s.FileCount;
         }
+        work.listings = nullptr;
     }
     total_ = total;
     if (journal_ != nullptr) {

@@ -137,6 +137,22 @@ TEST(PosixRename, NeverReplacesAndRefusesNamesThatAreNotNamesInTheSameFolder) {
     EXPECT_EQ(tree.Read("\x83\x81.txt"), "m");
 }
 
+// The folder of the last rename is held open; a folder put in its place since then is the one
+// renamed in once it has been listed, as every run lists a folder before renaming in it.
+TEST(PosixRename, RenamesInTheFolderThatWasListedNotInOneMovedAway) {
+    TempTree tree;
+    tree.Create("d/A", "first");
+    tree.Create("d/B", "moved away");
+    PosixFileServices files;
+    ASSERT_EQ(ErrorOf(files.Rename(tree.Text("d/A"), tree.Text("d/a"))), 0);
+    ASSERT_EQ(rename(tree.Path("d").c_str(), tree.Path("old").c_str()), 0);
+    tree.Create("d/B", "new");
+    ASSERT_TRUE(files.List(tree.Text("d/*")));
+    EXPECT_EQ(ErrorOf(files.Rename(tree.Text("d/B"), tree.Text("d/b"))), 0);
+    EXPECT_EQ(tree.Names("d"), std::vector<std::string>{"b"});
+    EXPECT_EQ(tree.Names("old"), (std::vector<std::string>{"B", "a"}));
+}
+
 TEST(PosixRead, RefusesWhatIsNotARegularFile) {
     TempTree tree;
     tree.Create("target", "T");

@@ -1,5 +1,6 @@
 #include "folder/replace_ahead.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "folder/list_ahead.h"
 #include "folder/process_folder.h"
 #include "folder/replace_engine.h"
 #include "support/fake_file_services.h"
@@ -255,6 +257,65 @@ TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
     EXPECT_FALSE(ahead.HoldsNoMatch(0, 8));
     EXPECT_TRUE(ahead.HoldsNoMatch(1, 12));
     EXPECT_TRUE(ahead.HoldsNoMatch(3, 12));
+}
+
+// Real listings, counted, from any thread.
+class CountedListings final : public ForwardingFileServices {
+public:
+    CountedListings() : ForwardingFileServices(real_) {}
+    Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override {
+        ++lists_;
+        return real_.List(pattern_path);
+    }
+    bool ConcurrentReads() const override { return true; }
+    int Lists() const { return lists_; }
+
+private:
+    PosixFileServices real_;
+    std::atomic<int> lists_{0};
+};
+
+std::vector<std::u16string> Names(const Result<std::vector<DirEntry>>& listing) {
+    std::vector<std::u16string> names;
+    for (const auto& entry : listing.value()) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+TEST(ListAheadTest, HandsOverEachListingOnceInTheRunsOrder) {
+    testing::TempTree tree;
+    std::vector<std::u16string> paths;
+    for (const char* folder : {"a", "b", "c", "d"}) {
+        for (const char* name : {"Z", "x", "Y"}) {
+            tree.Create(std::string(folder) + "/" + name, "x");
+        }
+        paths.push_back(tree.Text(std::string(folder) + "/*"));
+    }
+    CountedListings files;
+    ListAhead ahead(files, paths);
+    if (SeveralCores()) {
+        // The helper lists all four folders; the run then lists none of them again.
+        for (int i = 0; i < 5000 && files.Lists() < 4; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(files.Lists(), 4);
+    }
+    const int before = files.Lists();
+    EXPECT_EQ(Names(ahead.Take(paths[0])), (std::vector<std::u16string>{u"x", u"Y", u"Z"}));
+    // A folder out of the order is listed anew.
+    tree.Create("c/w", "x");
+    EXPECT_EQ(Names(ahead.Take(paths[2])).size(), 4u);
+    EXPECT_EQ(Names(ahead.Take(paths[1])).size(), 3u);
+    EXPECT_EQ(files.Lists(), before + 1);
+    // After a stop the listings not handed over are held, and only those.
+    ahead.Stop();
+    EXPECT_EQ(ahead.Held(paths[1]), nullptr);
+    const auto* held = ahead.Held(paths[2]);
+    if (SeveralCores()) {
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(held->size(), 3u) << "listed before w came";
+    }
 }
 
 // Whole folders in mode 0, with the look-ahead at work.

@@ -598,6 +598,7 @@ Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, E
     const std::string folder = slash == std::u16string_view::npos
                                    ? std::string(".")
                                    : NativePath(pattern_path.substr(0, slash + 1));
+    ForgetRenameFolder(folder);
     int fd = -1;
     do {
         fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -883,6 +884,50 @@ Result<void> PosixFileServices::CheckCreate(std::u16string_view path) {
 
 // Renaming a path to exactly itself changes nothing; it fails (EEXIST) so that no caller
 // counts it as a rename.
+PosixFileServices::~PosixFileServices() {
+    if (rename_fd_ >= 0) {
+        close(rename_fd_);
+    }
+}
+
+void PosixFileServices::ForgetRenameFolder(const std::string& folder) {
+    const std::lock_guard lock(rename_mutex_);
+    if (rename_fd_ >= 0 && (rename_folder_.empty() ? "." : rename_folder_) == folder) {
+        close(rename_fd_);
+        rename_fd_ = -1;
+    }
+}
+
+int PosixFileServices::RenameInFolder(const std::string& from, const std::string& to) {
+    // Both in one folder (the caller made sure): the names start after the same '/'.
+    const std::size_t name_at = from.rfind('/') + 1;
+    const std::string_view folder(from.data(), name_at);
+    {
+        const std::lock_guard lock(rename_mutex_);
+        if (rename_fd_ < 0 || rename_folder_ != folder) {
+            if (rename_fd_ >= 0) {
+                close(rename_fd_);
+            }
+            rename_folder_ = folder;
+            const char* open_path = folder.empty() ? "." : rename_folder_.c_str();
+            do {
+                rename_fd_ = open(open_path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+            } while (rename_fd_ < 0 && errno == EINTR);
+        }
+        if (rename_fd_ >= 0 && to.compare(0, name_at, folder) == 0 &&
+            to.find('/', name_at) == to.npos) {
+            if (renameat2(rename_fd_, from.c_str() + name_at, rename_fd_, to.c_str() + name_at,
+                          RENAME_NOREPLACE) == 0) {
+                return 0;
+            }
+            if (errno != EINVAL && errno != ENOSYS) {
+                return errno;
+            }
+        }
+    }
+    return RenameNoReplace(from, to);
+}
+
 Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16string_view new_path) {
     const std::string old_native = NativePath(old_path);
     if (FolderPart(old_path) != FolderPart(new_path) || IsReservedName(LastComponent(old_path)) ||
@@ -893,7 +938,7 @@ Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16str
     if (old_native == new_native) {
         return Fail(EEXIST, new_native);
     }
-    int error = RenameNoReplace(old_native, new_native);
+    int error = RenameInFolder(old_native, new_native);
     // Only a name that differs in letter case can be the same entry on this path; a hard link
     // under another name is left alone.
     if (error == EEXIST && FoldCase(LastComponent(old_path)) == FoldCase(LastComponent(new_path)) &&

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,6 +112,10 @@ public:
     [[nodiscard]] virtual Result<void> Rename(std::u16string_view old_path,
                                               std::u16string_view new_path) = 0;
 
+    // The run takes as its own a listing that List made on another thread, as if it had made
+    // it just now. Nothing by default.
+    virtual void Adopt(std::u16string_view /*pattern_path*/,
+                       const std::vector<DirEntry>& /*entries*/) {}
     // Which file stands at path, links not followed. Services that cannot tell fail (ENOTSUP).
     [[nodiscard]] virtual Result<FileIdentity> Identity(std::u16string_view path);
     // Whether a folder stands at `path`, links followed (the search folder is used as the user
@@ -134,6 +139,11 @@ public:
 // The real file system, through POSIX calls.
 class PosixFileServices final : public FileServices {
 public:
+    PosixFileServices() = default;
+    ~PosixFileServices() override;
+    PosixFileServices(const PosixFileServices&) = delete;
+    PosixFileServices& operator=(const PosixFileServices&) = delete;
+
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
     [[nodiscard]] Result<std::vector<DirEntry>> ListFolders(std::u16string_view folder) override;
     [[nodiscard]] Result<std::vector<DirEntry>> ListToSearch(
@@ -157,6 +167,8 @@ public:
         std::u16string_view path) override;
     [[nodiscard]] Result<void> CopyForBackup(std::u16string_view from,
                                              std::u16string_view to) override;
+    // The folder of the renames is held open from one rename to the next in the same folder,
+    // so that each rename looks up only the two names and not the whole path again.
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
     [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override;
@@ -165,12 +177,25 @@ public:
     [[nodiscard]] bool ConcurrentReads() const override { return true; }
 
 private:
+    // Renames within the folder held open (opened now if it is another), never over another
+    // entry; 0 or the error number. Falls back to the paths where the folder cannot be opened
+    // or the file system refuses the flag.
+    int RenameInFolder(const std::string& from, const std::string& to);
+    // Lets go of the folder held open for renames when it is `folder`: a run lists a folder
+    // before it renames anything in it, so a folder put in its place since the last rename
+    // there (between two runs, say) is never renamed in by mistake.
+    void ForgetRenameFolder(const std::string& folder);
+
     enum class Listing { kAll, kFoldersOnly, kToSearch };
     Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, Listing listing);
     // Calls each(dir_fd, entry, name) for every entry whose name matches the last component of
     // pattern_path, "." and ".." left out; each returns 0 or an errno that ends the listing.
     template <typename Each>
     Result<void> ForEachEntry(std::u16string_view pattern_path, Each&& each);
+
+    std::mutex rename_mutex_;
+    std::string rename_folder_;  // native, with its '/', or "" for the current folder
+    int rename_fd_ = -1;
 };
 
 // Services that pass every call to other services; a decorator overrides what it adds to.
@@ -224,6 +249,9 @@ public:
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override {
         return inner_.Rename(old_path, new_path);
+    }
+    void Adopt(std::u16string_view pattern_path, const std::vector<DirEntry>& entries) override {
+        inner_.Adopt(pattern_path, entries);
     }
     [[nodiscard]] Result<FileIdentity> Identity(std::u16string_view path) override {
         return inner_.Identity(path);

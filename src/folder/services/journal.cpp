@@ -34,19 +34,28 @@ namespace {
 constexpr char kMagic[] = "popuran-journal";
 constexpr char kSuffix[] = ".journal";
 
+// Appends bytes with every control byte and '%' written as %XX, so that a record stays one
+// line of tab-separated fields.
+void AppendEscaped(std::string& out, std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::size_t plain = 0;  // bytes[plain, i) need no escape
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x20 || b == 0x7F || b == '%') {
+            out.append(bytes.substr(plain, i - plain));
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+            plain = i + 1;
+        }
+    }
+    out.append(bytes.substr(plain));
+}
+
 std::string Escape(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || b == '%') {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", b);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
+    AppendEscaped(out, bytes);
     return out;
 }
 
@@ -70,11 +79,12 @@ std::string Unescape(std::string_view field) {
 std::string Field(std::u16string_view text) { return Escape(TextToUtf8(text)); }
 
 // Paths are kept whole, so that an undo started from another folder finds the same files.
-std::string PathField(const std::string& cwd, std::u16string_view path) {
-    if (!path.empty() && path.front() == u'/') {
-        return Field(path);
+void AppendPathField(std::string& out, const std::string& cwd, std::u16string_view path) {
+    if (path.empty() || path.front() != u'/') {
+        AppendEscaped(out, cwd);
+        out += '/';
     }
-    return Escape(cwd + "/" + TextToUtf8(path));
+    AppendEscaped(out, TextToUtf8(path));
 }
 
 std::string CurrentFolder() {
@@ -327,9 +337,10 @@ Result<void> JournalWriter::Create() {
     }
     const JournalHeader& h = header_;
     std::string line = std::string(kMagic) + "\t1\t" + std::to_string(h.start) + "\t" +
-                       std::to_string(h.mode) + "\t" + PathField(cwd_, h.folder) + "\t" +
-                       Field(h.pattern) + "\t" + Field(h.search) + "\t" + Field(h.replace) + "\t" +
-                       (h.subfolders ? "1" : "0") + "\t" + (h.case_sensitive ? "1" : "0") + "\n";
+                       std::to_string(h.mode) + "\t";
+    AppendPathField(line, cwd_, h.folder);
+    line += "\t" + Field(h.pattern) + "\t" + Field(h.search) + "\t" + Field(h.replace) + "\t" +
+            (h.subfolders ? "1" : "0") + "\t" + (h.case_sensitive ? "1" : "0") + "\n";
     if (auto written = Put(line); !written) {
         return written;
     }
@@ -341,7 +352,7 @@ Result<void> JournalWriter::Create() {
     return {};
 }
 
-Result<void> JournalWriter::Append(std::string record) {
+Result<void> JournalWriter::Append(std::string_view record) {
     if (fd_ < 0) {
         if (!armed_) {
             return Fail(EINVAL, "journal: no run");
@@ -350,10 +361,17 @@ Result<void> JournalWriter::Append(std::string record) {
             return created;
         }
     }
-    record.insert(0, pending_);
-    auto written = Put(record);
+    if (pending_.empty()) {
+        return Put(record);
+    }
+    // The confirmation waiting goes first; on failure it waits on, without the record.
+    const std::size_t waiting = pending_.size();
+    pending_ += record;
+    auto written = Put(pending_);
     if (written) {
         pending_.clear();
+    } else {
+        pending_.resize(waiting);
     }
     return written;
 }
@@ -417,20 +435,28 @@ std::int32_t JournalWriter::Intend(const JournalChange& change) {
         return -1;
     }
     const std::int32_t seq = next_seq_;
-    std::string record;
+    // One buffer for every record of the run: a rename run writes a record per file.
+    std::string& record = record_;
+    record.assign(change.kind == JournalChange::Kind::kRewrite ? "W\t" : "R\t");
+    record += std::to_string(seq);
+    record += '\t';
+    AppendPathField(record, cwd_, change.path);
+    record += '\t';
+    AppendPathField(record, cwd_, change.other);
+    record += '\t';
     if (change.kind == JournalChange::Kind::kRewrite) {
-        record = "W\t" + std::to_string(seq) + "\t" + PathField(cwd_, change.path) + "\t" +
-                 PathField(cwd_, change.other) + "\t" + change.old_hash + "\t" + change.new_hash +
-                 "\n";
+        record += change.old_hash;
+        record += '\t';
+        record += change.new_hash;
+    } else if (change.identity == FileIdentity{}) {
+        record += '-';
     } else {
-        const std::string identity = change.identity == FileIdentity{}
-                                         ? std::string("-")
-                                         : std::to_string(change.identity.device) + ":" +
-                                               std::to_string(change.identity.inode);
-        record = "R\t" + std::to_string(seq) + "\t" + PathField(cwd_, change.path) + "\t" +
-                 PathField(cwd_, change.other) + "\t" + identity + "\n";
+        record += std::to_string(change.identity.device);
+        record += ':';
+        record += std::to_string(change.identity.inode);
     }
-    if (auto written = Append(std::move(record)); !written) {
+    record += '\n';
+    if (auto written = Append(record); !written) {
         failure_ = written.error();
         return -1;
     }
@@ -637,14 +663,41 @@ Result<std::unique_ptr<AtomicOutput>> JournallingFileServices::BeginReplace(
 
 Result<std::vector<DirEntry>> JournallingFileServices::List(std::u16string_view pattern_path) {
     auto entries = inner_.List(pattern_path);
-    if (entries && std::this_thread::get_id() == owner_) {
-        listed_folder_ = FolderOf(pattern_path);
-        listed_.clear();
-        for (const auto& entry : *entries) {
-            listed_.emplace(entry.name, entry.identity);
-        }
+    if (entries) {
+        Adopt(pattern_path, *entries);
     }
     return entries;
+}
+
+void JournallingFileServices::Adopt(std::u16string_view pattern_path,
+                                    const std::vector<DirEntry>& entries) {
+    if (std::this_thread::get_id() != owner_) {
+        return;
+    }
+    listed_folder_ = FolderOf(pattern_path);
+    listed_.clear();
+    listed_.reserve(entries.size());
+    for (const auto& entry : entries) {
+        listed_.emplace_back(entry.name, entry.identity);
+    }
+    listed_next_ = 0;
+}
+
+FileIdentity JournallingFileServices::ListedIdentity(std::u16string_view path) {
+    if (!path.starts_with(listed_folder_)) {
+        return {};
+    }
+    const std::u16string_view name = path.substr(listed_folder_.size());
+    // The run takes the files in the order of the listing: the search starts after the last one
+    // found.
+    for (std::size_t k = 0; k < listed_.size(); ++k) {
+        const std::size_t i = (listed_next_ + k) % listed_.size();
+        if (listed_[i].first == name) {
+            listed_next_ = i + 1;
+            return listed_[i].second;
+        }
+    }
+    return {};
 }
 
 Result<void> JournallingFileServices::Rename(std::u16string_view old_path,
@@ -653,11 +706,8 @@ Result<void> JournallingFileServices::Rename(std::u16string_view old_path,
     change.kind = JournalChange::Kind::kRename;
     change.path = old_path;
     change.other = new_path;
-    const auto listed = old_path.starts_with(listed_folder_)
-                            ? listed_.find(old_path.substr(listed_folder_.size()))
-                            : listed_.end();
-    if (listed != listed_.end() && listed->second != FileIdentity{}) {
-        change.identity = listed->second;
+    if (const FileIdentity listed = ListedIdentity(old_path); listed != FileIdentity{}) {
+        change.identity = listed;
     } else if (auto identity = inner_.Identity(old_path)) {
         change.identity = *identity;
     }

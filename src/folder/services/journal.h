@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "folder/services/failure.h"
@@ -103,7 +104,7 @@ public:
 
 private:
     [[nodiscard]] Result<void> Create();
-    [[nodiscard]] Result<void> Append(std::string record);
+    [[nodiscard]] Result<void> Append(std::string_view record);
     // Adds bytes to the entry. They are copied into a shared mapping of the file, reserved
     // ahead of them in steps: a record costs no system call, and it outlives the process as a
     // written one would. Where the room cannot be reserved or mapped, bytes are written.
@@ -122,6 +123,7 @@ private:
     bool writing_ = false;    // mapping failed: bytes are written
     std::int32_t next_seq_ = 0;
     std::string pending_;  // a confirmation not yet written
+    std::string record_;   // the record being made
     std::optional<Failure> failure_;
 };
 
@@ -148,6 +150,7 @@ public:
     // The run's own listings are remembered, so that a rename takes the identity of its file
     // from the listing instead of asking for it again.
     [[nodiscard]] Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override;
+    void Adopt(std::u16string_view pattern_path, const std::vector<DirEntry>& entries) override;
     [[nodiscard]] Result<void> Rename(std::u16string_view old_path,
                                       std::u16string_view new_path) override;
 
@@ -166,8 +169,12 @@ private:
     std::thread::id owner_;
     std::u16string last_read_path_;
     std::shared_ptr<Reading> last_read_;
+    // The identity that the run's last listing saw of path, or none.
+    FileIdentity ListedIdentity(std::u16string_view path);
+
     std::u16string listed_folder_;  // of the last listing on the run's thread, and what it saw
-    std::map<std::u16string, FileIdentity, std::less<>> listed_;
+    std::vector<std::pair<std::u16string, FileIdentity>> listed_;
+    std::size_t listed_next_ = 0;
 };
 
 }  // namespace popuran::folder

@@ -115,9 +115,17 @@ std::u16string Utf8ToText(std::string_view bytes) {
 }
 
 std::string TextToUtf8(std::u16string_view text) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // The ASCII start, all of most paths, is copied in one go.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) {
+        ++ascii;
+    }
+    std::string bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii == text.size()) {
+        return bytes;
+    }
+    bytes.reserve(text.size() + text.size() / 2);
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (u < 0x80) {
             bytes.push_back(static_cast<char>(u));
