@@ -2,7 +2,7 @@
 # Installs what is missing (Debian 12), builds, and then opens the window or runs every test.
 #   ./setup.sh window   build and open the window
 #   ./setup.sh test     build with warnings as errors and sanitizers, run every test and the
-#                       formatting check, then each of the three fuzzers for 20 seconds
+#                       formatting check, then the three fuzzers side by side for 20 seconds
 #   ./setup.sh package  build the Debian package into build-package/ and check it (CI does this
 #                       after the tests)
 set -euo pipefail

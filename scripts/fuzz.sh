@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in build-fuzz and runs each of them for N seconds.
-#   scripts/fuzz.sh [seconds]   default 20 seconds per target
+# Builds the libFuzzer targets with clang in build-fuzz and runs them side by side for N seconds.
+#   scripts/fuzz.sh [seconds]   default 20 seconds, every target for all of them
 # Seeds come from fuzz/corpus/<target>/ and are never written to; what a run learns is kept
 # in build-fuzz/corpus/<target>/ for the next run. A failing input is saved as
 # build-fuzz/artifacts/<target>-crash-... and the script fails.
@@ -32,15 +32,22 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$build/artifacts"
 # What a failure's log says: the failed check, the sanitizer's verdict and the saved input.
 report='check failed|ERROR:|SUMMARY|Test unit written'
-failed=()
+# The targets run side by side, each for the whole time, so that the cores share them.
+pids=()
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target" "fuzz/corpus/$target"
-    log="$build/artifacts/$target.log"
     echo "Fuzzing $target for ${seconds}s"
-    if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
-        "$build/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
-        grep -E '^stat::number_of_executed_units|^Done' "$log" | tail -1 || true
+        "$build/corpus/$target" "fuzz/corpus/$target" >"$build/artifacts/$target.log" 2>&1 &
+    pids+=($!)
+done
+failed=()
+for i in "${!targets[@]}"; do
+    target=${targets[$i]}
+    log="$build/artifacts/$target.log"
+    if wait "${pids[$i]}"; then
+        echo "$target: $(grep -E '^stat::number_of_executed_units|^Done' "$log" | tail -1 || true)"
     else
         echo "FAILED: $target (log: $log)"
         grep -E "$report" "$log" | head -20 || true

@@ -26,7 +26,7 @@ namespace popuran::testing {
 namespace {
 
 constexpr std::uint32_t kSeed = 20240611;
-constexpr int kKills = 30;
+constexpr int kKills = 20;
 using NewPath = std::function<std::string(const std::string&)>;
 std::string Same(const std::string& path) { return path; }
 
