@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "folder/services/journal.h"
+#include "folder/services/utf8.h"
 #include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
@@ -157,6 +158,12 @@ TEST(JournalWriter, RecordsAfterTheZerosOfAKilledRunStillCount) {
         change.path = path;
         journal.Confirm(journal.Intend(change));
     }
+    // Enough records to pass through several of the journal's 1 MiB reserves.
+    const std::u16string long_path = u"/" + std::u16string(700, u'p');
+    for (int i = 0; i < 6000; ++i) {
+        change.path = long_path + folder::Utf8ToText(std::to_string(i));
+        journal.Confirm(journal.Intend(change));
+    }
     journal.EndRun();
     const std::string id = journal.Id();
     const std::string path = state.Path(id + ".journal");
@@ -166,8 +173,12 @@ TEST(JournalWriter, RecordsAfterTheZerosOfAKilledRunStillCount) {
     ASSERT_TRUE(folder::AppendUndone(state.Root(), id, {1}));
     const auto entry = folder::ReadJournal(state.Root(), id);
     ASSERT_TRUE(entry.has_value());
-    ASSERT_EQ(entry->changes.size(), 2u);
+    ASSERT_EQ(entry->changes.size(), 6002u);
     EXPECT_TRUE(entry->changes[1].undone && !entry->changes[0].undone);
+    for (int i = 0; i < 6000; i += 7) {
+        EXPECT_EQ(entry->changes[static_cast<std::size_t>(i) + 2].path,
+                  long_path + folder::Utf8ToText(std::to_string(i)));
+    }
 }
 
 }  // namespace

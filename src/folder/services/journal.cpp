@@ -384,18 +384,21 @@ Result<void> JournalWriter::Put(std::string_view bytes) {
         do {
             reserved = fallocate(fd_, 0, 0, static_cast<off_t>(size));
         } while (reserved != 0 && errno == EINTR);
-        const std::size_t before = mapped_;
+        // Only the part from the page of the next record on is mapped, so that the pages of
+        // the records written stay out of the run's memory however long the run.
+        if (map_ != nullptr) {
+            munmap(map_, mapped_ - window_);
+            map_ = nullptr;
+        }
         void* map = MAP_FAILED;
         if (reserved == 0) {
             mapped_ = size;  // reserved: cut back by Unmap should the mapping fail
-            map = map_ == nullptr ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0)
-                                  : mremap(map_, before, size, MREMAP_MAYMOVE);
+            const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+            window_ = used_ / page * page;
+            map = mmap(nullptr, size - window_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                       static_cast<off_t>(window_));
         }
         if (map == MAP_FAILED) {
-            if (map_ != nullptr) {
-                munmap(map_, before);  // a failed mremap leaves the old mapping as it was
-                map_ = nullptr;
-            }
             Unmap();
             writing_ = true;
         } else {
@@ -409,14 +412,14 @@ Result<void> JournalWriter::Put(std::string_view bytes) {
         }
         return written;
     }
-    std::copy(bytes.begin(), bytes.end(), map_ + used_);
+    std::copy(bytes.begin(), bytes.end(), map_ + (used_ - window_));
     used_ += bytes.size();
     return {};
 }
 
 void JournalWriter::Unmap() {
     if (map_ != nullptr) {
-        munmap(map_, mapped_);
+        munmap(map_, mapped_ - window_);
         map_ = nullptr;
     }
     if (mapped_ != 0) {
@@ -428,6 +431,7 @@ void JournalWriter::Unmap() {
         } while (cut != 0 && errno == EINTR);
         mapped_ = 0;
     }
+    window_ = 0;
 }
 
 std::int32_t JournalWriter::Intend(const JournalChange& change) {

@@ -117,8 +117,9 @@ private:
     JournalHeader header_;
     bool armed_ = false;
     int fd_ = -1;
-    char* map_ = nullptr;
-    std::size_t mapped_ = 0;  // bytes reserved and mapped from the file's start
+    char* map_ = nullptr;  // the reserve mapped from byte window_ of the file on
+    std::size_t window_ = 0;
+    std::size_t mapped_ = 0;  // bytes reserved from the file's start
     std::size_t used_ = 0;    // bytes of the entry so far; a zero byte always follows them
     bool writing_ = false;    // mapping failed: bytes are written
     std::int32_t next_seq_ = 0;
