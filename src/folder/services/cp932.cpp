@@ -1,4 +1,5 @@
-// Code page 932 conversion by lookup tables that are built once from ICU's windows-31j table.
+// Code page 932 conversion by lookup tables that are built once from ICU's windows-31j table
+// (read out of ICU when the program is built).
 #include "folder/services/cp932.h"
 
 #include <array>
@@ -10,11 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include <unicode/ucnv.h>
-#include <unicode/ucnv_err.h>
-#include <unicode/utypes.h>
-
 #include "folder/services/code_units.h"
+#include "folder/services/icu_tables.h"
 
 namespace popuran::folder {
 namespace {
@@ -71,67 +69,17 @@ struct Tables {
     }
 };
 
-// Decodes one code with ICU, accepting only a real mapping (no substitution, one BMP unit).
-char16_t IcuDecode(UConverter* converter, const char* bytes, std::int32_t length) {
-    UErrorCode status = U_ZERO_ERROR;
-    UChar out[4];
-    std::int32_t units = ucnv_toUChars(converter, out, 4, bytes, length, &status);
-    if (U_FAILURE(status) || units != 1 || IsSurrogate(out[0])) {
-        return 0;
-    }
-    return out[0];
-}
-
-// ICU's code for c, or kNoCode.
-std::uint16_t IcuEncode(UConverter* converter, char16_t c) {
-    UErrorCode status = U_ZERO_ERROR;
-    UChar in[1] = {c};
-    char out[4];
-    std::int32_t length = ucnv_fromUChars(converter, out, 4, in, 1, &status);
-    if (U_FAILURE(status) || length < 1 || length > 2) {
-        return kNoCode;
-    }
-    auto first = static_cast<unsigned char>(out[0]);
-    if (length == 1) {
-        return first;
-    }
-    return static_cast<std::uint16_t>(first << 8 | static_cast<unsigned char>(out[1]));
-}
-
+// The code page's own table, as ICU reads it.
 void ReadIcuTable(Tables& t) {
-    UErrorCode status = U_ZERO_ERROR;
-    // "windows-31j" is Microsoft's variant; IBM's own table would read 0x5C as the yen sign.
-    UConverter* converter = ucnv_open("windows-31j", &status);
-    if (U_FAILURE(status)) {
-        return;  // Only ASCII decodes then; everything else survives as escapes.
-    }
-    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    if (U_FAILURE(status)) {
-        ucnv_close(converter);
-        return;
-    }
     // Half-width katakana. ICU may also offer fallbacks for 0x80, 0xA0 and 0xFD-0xFF; those are
     // no characters of the code page and stay escapes.
     for (unsigned b = 0xA1; b <= 0xDF; ++b) {
-        char byte = static_cast<char>(b);
-        if (char16_t c = IcuDecode(converter, &byte, 1); c != 0) {
+        if (const char16_t c = icu_tables::kCp932Single[b - 0xA1]; c != 0) {
             t.single[b] = c;
             t.kind[b] = ByteKind::kCharacter;
         }
     }
-    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-        if (!IsLeadByte(lead)) {
-            continue;
-        }
-        for (unsigned trail_byte = 0x40; trail_byte <= 0xFC; ++trail_byte) {
-            if (!IsTrailByte(trail_byte)) {
-                continue;
-            }
-            const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail_byte)};
-            t.pair[LeadRow(lead) * 256 + trail_byte] = IcuDecode(converter, bytes, 2);
-        }
-    }
+    t.pair.assign(std::begin(icu_tables::kCp932Pair), std::end(icu_tables::kCp932Pair));
     // A character with two codes gets ICU's choice (the IBM-extension code) when that code
     // decodes back to it, else the first code that decodes to it, so encoding always inverts
     // decoding.
@@ -139,7 +87,7 @@ void ReadIcuTable(Tables& t) {
         if (t.encode[c] != kNoCode) {
             return;
         }
-        std::uint16_t preferred = IcuEncode(converter, c);
+        const std::uint16_t preferred = icu_tables::kCp932Code[c];
         t.encode[c] = preferred != kNoCode && t.Decodes(preferred, c) ? preferred : code;
     };
     for (unsigned b = 0xA1; b <= 0xDF; ++b) {
@@ -156,7 +104,6 @@ void ReadIcuTable(Tables& t) {
             }
         }
     }
-    ucnv_close(converter);
 }
 
 Tables BuildTables() {
@@ -268,6 +215,8 @@ void Cp932DecodeWithOffsets(std::string_view bytes, std::u16string& text,
     offsets.resize(units + 1);
     offsets[units] = static_cast<std::uint32_t>(bytes.size());
 }
+
+std::uint16_t Cp932CodeOf(char16_t c) { return GetTables().encode[c]; }
 
 std::string Cp932Encode(std::u16string_view text) {
     const Tables& t = GetTables();

@@ -34,6 +34,9 @@ std::string Cp932Encode(std::u16string_view text);
 // True when every character of the text is a real code page 932 character: no unpaired
 // surrogate, no escape code point, nothing without a code.
 bool Cp932CanEncode(std::u16string_view text);
+// The code that Cp932Encode writes for the BMP character c (a byte, or lead << 8 | trail), or
+// 0xFFFF when it has none.
+std::uint16_t Cp932CodeOf(char16_t c);
 // Number of bytes (1 or 2) that form the character starting at bytes[0]; avail >= 1 is how
 // many bytes are there. A lead byte at the very end counts 1.
 std::size_t Cp932CharLength(const unsigned char* bytes, std::size_t avail);

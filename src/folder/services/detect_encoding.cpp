@@ -42,11 +42,10 @@ struct ScoreTables {
 };
 
 bool IsJisLevel1Kanji(char32_t c) {
-    const char16_t unit = static_cast<char16_t>(c);
-    const std::string code = Cp932Encode(std::u16string_view(&unit, 1));
+    const std::uint16_t code = Cp932CodeOf(static_cast<char16_t>(c));
     // Level 1 ends at 98 72; level 2 begins at 98 9F.
-    const auto lead = code.size() == 2 ? static_cast<unsigned char>(code[0]) : 0u;
-    const auto trail = code.size() == 2 ? static_cast<unsigned char>(code[1]) : 0u;
+    const unsigned lead = code != 0xFFFF ? code >> 8 : 0u;
+    const unsigned trail = code & 0xFFu;
     return lead >= 0x88 && (lead < 0x98 || (lead == 0x98 && trail <= 0x72));
 }
 

@@ -11,6 +11,7 @@
 
 #include "folder/services/code_units.h"
 #include "folder/services/cp932.h"
+#include "folder/services/icu_tables.h"
 #include "folder/services/utf8.h"
 
 namespace popuran::folder {
@@ -45,52 +46,19 @@ struct EucTables {
     std::vector<std::uint32_t> encode = std::vector<std::uint32_t>(0x10000, kNoCode);
 };
 
-char16_t IcuDecode(UConverter* converter, const char* bytes, std::int32_t length) {
-    UErrorCode status = U_ZERO_ERROR;
-    UChar out[4];
-    ucnv_reset(converter);
-    const std::int32_t units = ucnv_toUChars(converter, out, 4, bytes, length, &status);
-    if (U_FAILURE(status) || units != 1 || IsSurrogate(out[0]) ||
-        (out[0] >= 0xE000 && out[0] <= 0xF8FF)) {
-        return 0;
-    }
-    return out[0];
-}
-
 std::unique_ptr<EucTables> BuildEucTables() {
     auto t = std::make_unique<EucTables>();
     for (unsigned b = 0; b < 0x80; ++b) {
         t->encode[b] = b;
     }
-    UErrorCode status = U_ZERO_ERROR;
     // ICU's "EUC-JP" (euc-jp-2007) reads every code the system's iconv reads as the same
     // character (up to the two-form characters, which are one character here). It also maps
     // NEC row 13 (lead 0xAD), the rows from 0xF5 and JIS X 0212 rows from 0xF3 on, which the
-    // system's converter does not know: those are left out, so nothing is ever written that
-    // the system cannot read back.
-    UConverter* converter = ucnv_open("EUC-JP", &status);
-    if (U_FAILURE(status)) {
-        return t;  // Only ASCII then; everything else stays escapes.
-    }
-    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    for (unsigned b0 = 0xA1; b0 <= 0xFE; ++b0) {
-        for (unsigned b1 = 0xA1; b1 <= 0xFE; ++b1) {
-            const std::size_t index = (b0 - 0xA1) * 94 + b1 - 0xA1;
-            if (b0 != 0xAD && b0 <= 0xF4) {
-                const char bytes[2] = {static_cast<char>(b0), static_cast<char>(b1)};
-                t->two[index] = IcuDecode(converter, bytes, 2);
-            }
-            if (b0 <= 0xF2) {
-                const char bytes[3] = {'\x8F', static_cast<char>(b0), static_cast<char>(b1)};
-                t->three[index] = IcuDecode(converter, bytes, 3);
-            }
-        }
-    }
-    for (unsigned b1 = 0xA1; b1 <= 0xDF; ++b1) {
-        const char bytes[2] = {'\x8E', static_cast<char>(b1)};
-        t->kana[b1 - 0xA1] = IcuDecode(converter, bytes, 2);
-    }
-    ucnv_close(converter);
+    // system's converter does not know: those were left out of the tables, so nothing is ever
+    // written that the system cannot read back.
+    t->two.assign(std::begin(icu_tables::kEucTwo), std::end(icu_tables::kEucTwo));
+    t->three.assign(std::begin(icu_tables::kEucThree), std::end(icu_tables::kEucThree));
+    std::copy(std::begin(icu_tables::kEucKana), std::end(icu_tables::kEucKana), t->kana.begin());
     // The first code of a character is the one written: JIS X 0208 before JIS X 0212.
     auto add = [&t](char16_t c, std::uint32_t code) {
         if (c != 0 && t->encode[c] == kNoCode) {

@@ -12,49 +12,21 @@
 #include <unicode/utf16.h>
 
 #include "folder/services/code_units.h"
+#include "folder/services/icu_tables.h"
 
 namespace popuran::folder {
 namespace {
 
 // Simple case folding of every BMP unit (surrogates map to themselves), and for each unit the
-// next unit of its folding class, so that the units folding alike form a ring. Simple folding
-// keeps BMP characters in the BMP, so a folded text is as long as the original.
+// next unit of its folding class, so that the units folding alike form a ring: both read out of
+// ICU when the program is built.
 struct FoldTables {
-    std::vector<char16_t> fold;
-    std::vector<char16_t> next_alike;
+    const char16_t* fold;
+    const char16_t* next_alike;
 };
 
-FoldTables BuildFoldTables() {
-    FoldTables t;
-    t.fold.resize(0x10000);
-    t.next_alike.resize(0x10000);
-    std::vector<char16_t> last_of_class(0x10000, 0);
-    std::vector<bool> seen(0x10000, false);
-    for (std::uint32_t c = 0; c < 0x10000; ++c) {
-        UChar32 folded = U_IS_SURROGATE(c)
-                             ? static_cast<UChar32>(c)
-                             : u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT);
-        if (folded > 0xFFFF) {
-            folded = static_cast<UChar32>(c);
-        }
-        const auto unit = static_cast<char16_t>(c);
-        const auto f = static_cast<char16_t>(folded);
-        t.fold[c] = f;
-        // Link c into the ring of f: rings are built in increasing order, closed at the end.
-        if (seen[f]) {
-            t.next_alike[unit] = t.next_alike[last_of_class[f]];
-            t.next_alike[last_of_class[f]] = unit;
-        } else {
-            t.next_alike[unit] = unit;
-            seen[f] = true;
-        }
-        last_of_class[f] = unit;
-    }
-    return t;
-}
-
 const FoldTables& GetFoldTables() {
-    static const FoldTables tables = BuildFoldTables();
+    static const FoldTables tables{icu_tables::kFold, icu_tables::kNextAlike};
     return tables;
 }
 
