@@ -1,5 +1,6 @@
 #include "folder/process_folder.h"
 
+#include <atomic>
 #include <exception>
 #include <optional>
 #include <string>
@@ -80,28 +81,37 @@ std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_p
         leave_out = EndsInBak;
     }
     std::vector<Result<std::int32_t>> counts(pattern_paths.size(), 0);
-    auto count = [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
+    // The folders listed ahead are counted from their listings; each of the others goes to
+    // whichever thread is free next, so that neither waits long for the other.
+    std::vector<std::size_t> unlisted;
+    for (std::size_t i = 0; i < pattern_paths.size(); ++i) {
+        const auto* held =
+            work.listings != nullptr ? work.listings->Held(pattern_paths[i]) : nullptr;
+        if (held != nullptr) {
+            counts[i] = CountListed(*held, leave_out);
+        } else {
+            unlisted.push_back(i);
+        }
+    }
+    std::atomic<std::size_t> next{0};
+    auto count = [&] {
+        for (std::size_t k = next++; k < unlisted.size(); k = next++) {
+            const std::size_t i = unlisted[k];
             try {
-                const auto* held =
-                    work.listings != nullptr ? work.listings->Held(pattern_paths[i]) : nullptr;
-                counts[i] = held != nullptr
-                                ? CountListed(*held, leave_out)
-                                : work.files.Count(pattern_paths[i], kAttrArchive, leave_out);
+                counts[i] = work.files.Count(pattern_paths[i], kAttrArchive, leave_out);
             } catch (const std::exception&) {
                 counts[i] = Fail(ENOMEM, NativePath(pattern_paths[i]));
             }
         }
     };
-    const std::size_t half = pattern_paths.size() / 2;
     std::thread other;
-    if (half > 0 && work.files.ConcurrentReads() && SeveralCores()) {
+    if (unlisted.size() > 1 && work.files.ConcurrentReads() && SeveralCores()) {
         try {
-            other = std::thread(count, half, pattern_paths.size());
+            other = std::thread(count);
         } catch (const std::system_error&) {
         }
     }
-    count(0, other.joinable() ? half : pattern_paths.size());
+    count();
     if (other.joinable()) {
         other.join();
     }

@@ -20,9 +20,9 @@ std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uin
 
 // How many files CollectFiles would list in all these folders (pattern paths), without
 // listing them into state.FileList: after a stop, the folders left are only counted for the
-// summary. With services that allow reads from other threads, on several cores, a second
-// thread counts half of the folders. A folder that cannot be listed is reported as CollectFiles
-// reports it.
+// summary. Folders listed ahead (work.listings) are counted from their listings; with services
+// that allow reads from other threads, on several cores, a second thread shares the rest. A
+// folder that cannot be listed is reported as CollectFiles reports it.
 std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_paths);
 
 // Lists the folder, then hands each non-empty file to the operation of the current mode,
