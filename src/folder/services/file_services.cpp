@@ -591,7 +591,8 @@ Result<std::vector<DirEntry>> PosixFileServices::ListToSearch(std::u16string_vie
 }
 
 template <typename Each>
-Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, Each&& each) {
+Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, Each&& each,
+                                             bool names) {
     const auto slash = pattern_path.rfind(kSeparator);
     const std::u16string_view pattern =
         slash == std::u16string_view::npos ? pattern_path : pattern_path.substr(slash + 1);
@@ -618,6 +619,8 @@ Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, E
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
 
     const WildcardMatcher matcher(pattern);
+    // Names are converted only where they are looked at.
+    const bool convert = names || !matcher.MatchesAll();
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(dir);
@@ -631,8 +634,8 @@ Result<void> PosixFileServices::ForEachEntry(std::u16string_view pattern_path, E
         if (bytes == "." || bytes == "..") {
             continue;
         }
-        std::u16string name = Utf8ToText(bytes);
-        if (!matcher.Matches(name)) {
+        std::u16string name = convert ? Utf8ToText(bytes) : std::u16string();
+        if (convert && !matcher.Matches(name)) {
             continue;
         }
         if (const int error = each(fd, *entry, std::move(name)); error != 0) {
@@ -686,8 +689,9 @@ Result<std::int32_t> PosixFileServices::Count(std::u16string_view pattern_path,
     const unsigned char type = (attributes & kAttrDirectory) != 0 ? DT_DIR
                                : (attributes & kAttrArchive) != 0 ? DT_REG
                                                                   : DT_UNKNOWN;
-    auto counted =
-        ForEachEntry(pattern_path, [&](int fd, const dirent& entry, std::u16string name) {
+    auto counted = ForEachEntry(
+        pattern_path,
+        [&](int fd, const dirent& entry, std::u16string name) {
             if ((entry.d_name[0] == '.') != hidden || (leave_out != nullptr && leave_out(name)) ||
                 (type != DT_UNKNOWN && entry.d_type != DT_UNKNOWN && entry.d_type != type)) {
                 return 0;
@@ -696,9 +700,12 @@ Result<std::int32_t> PosixFileServices::Count(std::u16string_view pattern_path,
             if (fstatat(fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 return errno == ENOENT ? 0 : errno;
             }
-            count += AttributesFromStat(st, name) == attributes ? 1 : 0;
+            // The name is only known where it was needed; its dot was checked above.
+            count +=
+                AttributesFromStat(st, entry.d_name[0] == '.' ? u"." : u"") == attributes ? 1 : 0;
             return 0;
-        });
+        },
+        /*names=*/leave_out != nullptr);
     if (!counted) {
         return tl::unexpected(counted.error());
     }

@@ -190,8 +190,9 @@ private:
     Result<std::vector<DirEntry>> ListEntries(std::u16string_view pattern_path, Listing listing);
     // Calls each(dir_fd, entry, name) for every entry whose name matches the last component of
     // pattern_path, "." and ".." left out; each returns 0 or an errno that ends the listing.
+    // Without `names`, a pattern that matches every name gives each an empty name, unconverted.
     template <typename Each>
-    Result<void> ForEachEntry(std::u16string_view pattern_path, Each&& each);
+    Result<void> ForEachEntry(std::u16string_view pattern_path, Each&& each, bool names = true);
 
     std::mutex rename_mutex_;
     std::string rename_folder_;  // native, with its '/', or "" for the current folder

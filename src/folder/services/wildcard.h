@@ -17,6 +17,8 @@ class WildcardMatcher {
 public:
     explicit WildcardMatcher(std::u16string_view pattern);
     bool Matches(std::u16string_view name) const;
+    // True when every name matches ("*" and "*.*").
+    bool MatchesAll() const { return all_; }
 
 private:
     std::u16string folded_;
