@@ -97,13 +97,13 @@ Result<std::vector<DirEntry>> ListAhead::Take(std::u16string_view pattern_path) 
     return ListOrFail(files_, pattern_path);
 }
 
-const std::vector<DirEntry>* ListAhead::Held(std::u16string_view pattern_path) const {
-    for (std::size_t i = 0; i < listings_.size(); ++i) {
-        if (pattern_paths_[first_ + i] == pattern_path && listings_[i]) {
-            return &*listings_[i];
-        }
+const std::vector<DirEntry>* ListAhead::Held(std::u16string_view pattern_path) {
+    // The listings held are those of the folders right after the last one taken, in order.
+    if (held_next_ >= listings_.size() || pattern_paths_[first_ + held_next_] != pattern_path) {
+        return nullptr;
     }
-    return nullptr;
+    const auto& listing = listings_[held_next_++];
+    return listing ? &*listing : nullptr;
 }
 
 }  // namespace popuran::folder

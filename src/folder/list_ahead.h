@@ -44,8 +44,9 @@ public:
     // Lets the helper finish the folder it lists and waits for it; no more are listed.
     void Stop();
 
-    // After Stop: the listing made ahead of pattern_path, or nullptr when there is none.
-    const std::vector<DirEntry>* Held(std::u16string_view pattern_path) const;
+    // After Stop: the listing made ahead of pattern_path, or nullptr when there is none. Asked
+    // for the folders left in the run's order, each answer takes one comparison.
+    const std::vector<DirEntry>* Held(std::u16string_view pattern_path);
 
 private:
     void ListInTurn();
@@ -61,7 +62,8 @@ private:
     std::size_t held_ = 0;  // entries in listings_
     bool listing_ = false;  // the helper lists pattern_paths_[first_ + listings_.size()]
     bool stopping_ = false;
-    std::size_t taken_ = 0;  // the folders before it were handed to the run (no lock)
+    std::size_t taken_ = 0;      // the folders before it were handed to the run (no lock)
+    std::size_t held_next_ = 0;  // of listings_: the one Held expects to be asked for next
     std::thread helper_;
 };
 

@@ -26,18 +26,6 @@ void ReportUnlisted(Work& work, std::u16string_view pattern_path, const Failure&
     }
 }
 
-// The entries of a listing made ahead that CollectFiles would take.
-std::int32_t CountListed(const std::vector<DirEntry>& entries,
-                         bool (*leave_out)(std::u16string_view)) {
-    std::int32_t count = 0;
-    for (const auto& entry : entries) {
-        if (entry.attributes == kAttrArchive && (leave_out == nullptr || !leave_out(entry.name))) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 }  // namespace
 
 std::int32_t CollectFiles(Work& work, std::u16string_view pattern_path, std::uint32_t attribute,
@@ -88,7 +76,7 @@ std::int32_t CountFiles(Work& work, const std::vector<std::u16string>& pattern_p
         const auto* held =
             work.listings != nullptr ? work.listings->Held(pattern_paths[i]) : nullptr;
         if (held != nullptr) {
-            counts[i] = CountListed(*held, leave_out);
+            counts[i] = CountEntries(*held, kAttrArchive, leave_out);
         } else {
             unlisted.push_back(i);
         }

@@ -552,8 +552,13 @@ Result<std::int32_t> FileServices::Count(std::u16string_view pattern_path, std::
     if (!entries) {
         return tl::unexpected(entries.error());
     }
+    return CountEntries(*entries, attributes, leave_out);
+}
+
+std::int32_t CountEntries(const std::vector<DirEntry>& entries, std::uint32_t attributes,
+                          bool (*leave_out)(std::u16string_view name)) {
     return static_cast<std::int32_t>(
-        std::count_if(entries->begin(), entries->end(), [&](const DirEntry& e) {
+        std::count_if(entries.begin(), entries.end(), [&](const DirEntry& e) {
             return e.attributes == attributes && (leave_out == nullptr || !leave_out(e.name));
         }));
 }
@@ -889,8 +894,6 @@ Result<void> PosixFileServices::CheckCreate(std::u16string_view path) {
     return {};
 }
 
-// Renaming a path to exactly itself changes nothing; it fails (EEXIST) so that no caller
-// counts it as a rename.
 PosixFileServices::~PosixFileServices() {
     if (rename_fd_ >= 0) {
         close(rename_fd_);
@@ -921,8 +924,7 @@ int PosixFileServices::RenameInFolder(const std::string& from, const std::string
                 rename_fd_ = open(open_path, O_PATH | O_DIRECTORY | O_CLOEXEC);
             } while (rename_fd_ < 0 && errno == EINTR);
         }
-        if (rename_fd_ >= 0 && to.compare(0, name_at, folder) == 0 &&
-            to.find('/', name_at) == to.npos) {
+        if (rename_fd_ >= 0) {
             if (renameat2(rename_fd_, from.c_str() + name_at, rename_fd_, to.c_str() + name_at,
                           RENAME_NOREPLACE) == 0) {
                 return 0;
@@ -935,6 +937,8 @@ int PosixFileServices::RenameInFolder(const std::string& from, const std::string
     return RenameNoReplace(from, to);
 }
 
+// Renaming a path to exactly itself changes nothing; it fails (EEXIST) so that no caller
+// counts it as a rename.
 Result<void> PosixFileServices::Rename(std::u16string_view old_path, std::u16string_view new_path) {
     const std::string old_native = NativePath(old_path);
     if (FolderPart(old_path) != FolderPart(new_path) || IsReservedName(LastComponent(old_path)) ||

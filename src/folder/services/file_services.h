@@ -272,4 +272,9 @@ protected:
 // The native bytes of a path (the inverse of Utf8ToText).
 std::string NativePath(std::u16string_view path);
 
+// The entries whose attributes equal `attributes` and whose names leave_out (if any) does not
+// refuse: what FileServices::Count counts, of a listing in hand.
+std::int32_t CountEntries(const std::vector<DirEntry>& entries, std::uint32_t attributes,
+                          bool (*leave_out)(std::u16string_view name));
+
 }  // namespace popuran::folder
