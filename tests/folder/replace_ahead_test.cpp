@@ -1,13 +1,12 @@
 #include "folder/replace_ahead.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -38,93 +37,13 @@ std::string Filler(std::size_t n) {
     return s;
 }
 
-// Real reads from a second thread, with chosen paths failing to open or to read.
-class FaultyReads final : public ForwardingFileServices {
-public:
-    FaultyReads() : ForwardingFileServices(real_) {}
-    Result<std::unique_ptr<InputFile>> OpenToSearch(std::u16string_view path) override {
-        return OpenInput(path);
-    }
-    Result<std::unique_ptr<InputFile>> OpenInput(std::u16string_view path) override {
-        const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
-        if (name.starts_with(u"locked")) {
-            return Fail(EACCES, "locked");
-        }
-        auto input = real_.OpenInput(path);
-        if (input && name.starts_with(u"broken")) {
-            return std::make_unique<BrokenInput>(std::move(*input));
-        }
-        if (input && name.starts_with(u"slow")) {
-            const std::lock_guard lock(mutex_);
-            if (slow_opens_++ == 0 && std::this_thread::get_id() != test_thread_) {
-                return std::make_unique<StuckInput>(*this, std::move(*input));
-            }
-        }
-        return input;
-    }
-    bool ConcurrentReads() const override { return true; }
-
-    // The first read of a "slow" file on another thread than the test's waits for Release
-    // (or five seconds, so that a fault cannot hang the test).
-    bool AwaitStuck() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return stuck_; });
-    }
-    void Release() {
-        const std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-    int SlowOpens() {
-        const std::lock_guard lock(mutex_);
-        return slow_opens_;
-    }
-
-private:
-    class StuckInput final : public InputFile {
-    public:
-        StuckInput(FaultyReads& owner, std::unique_ptr<InputFile> inner)
-            : owner_(owner), inner_(std::move(inner)) {}
-        Result<std::size_t> Read(char* buffer, std::size_t n) override {
-            {
-                std::unique_lock lock(owner_.mutex_);
-                owner_.stuck_ = true;
-                owner_.changed_.notify_all();
-                owner_.changed_.wait_for(lock, std::chrono::seconds(5),
-                                         [this] { return owner_.released_; });
-            }
-            return inner_->Read(buffer, n);
-        }
-
-    private:
-        FaultyReads& owner_;
-        std::unique_ptr<InputFile> inner_;
-    };
-
-    // Gives the first piece, then fails.
-    class BrokenInput final : public InputFile {
-    public:
-        explicit BrokenInput(std::unique_ptr<InputFile> inner) : inner_(std::move(inner)) {}
-        Result<std::size_t> Read(char* buffer, std::size_t n) override {
-            if (reads_++ > 0) {
-                return Fail(EIO, "broken");
-            }
-            return inner_->Read(buffer, n);
-        }
-
-    private:
-        std::unique_ptr<InputFile> inner_;
-        int reads_ = 0;
-    };
-
-    PosixFileServices real_;
-    const std::thread::id test_thread_ = std::this_thread::get_id();
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int slow_opens_ = 0;
-    bool stuck_ = false;
-    bool released_ = false;
-};
+// Real reads, from a second thread too: files named locked... cannot be opened, broken... fail
+// after their first read.
+void FailSomeReads(FakeFileServices& files) {
+    files.AllowConcurrentReads();
+    files.FailNamed(FileOp::OpenInput, u"locked", EACCES);
+    files.FailNamed(FileOp::Read, u"broken", EIO, 1);
+}
 
 class ReplaceAheadTest : public ::testing::Test {
 protected:
@@ -193,7 +112,8 @@ TEST_F(ReplaceAheadTest, BytesOfTheSearchTextInsideACharacterAreNoMatch) {
 }
 
 TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
-    FaultyReads files;
+    FakeFileServices files;
+    FailSomeReads(files);
     Expect(files, u"needle", true,
            {
                {"locked.txt", "no such word", false},
@@ -203,16 +123,42 @@ TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
 }
 
 TEST_F(ReplaceAheadTest, TheRunDoesNotWaitLongForAStuckSecondThread) {
-    FaultyReads files;
+    FakeFileServices files;
+    FailSomeReads(files);
+    // The first read of slow.txt away from this thread waits until released.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stuck = false;
+    bool released = false;
+    int slow_opens = 0;
+    const auto test_thread = std::this_thread::get_id();
+    files.BeforeNamed(FileOp::OpenInput, u"slow", [&] {
+        const std::lock_guard lock(mutex);
+        ++slow_opens;
+    });
+    files.BeforeNamed(FileOp::Read, u"slow", [&] {
+        std::unique_lock lock(mutex);
+        if (std::this_thread::get_id() != test_thread && !std::exchange(stuck, true)) {
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(5), [&] { return released; });
+        }
+    });
     tree.Create("slow.txt", "no such word");
     tree.Create("quick.txt", "nor here");
     ReplaceAhead ahead(files, {SearchPattern(u"needle", true)},
                        {tree.Text("slow.txt"), tree.Text("quick.txt")});
-    ASSERT_TRUE(files.AwaitStuck());
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return stuck; }));
+    }
     // The run searches slow.txt itself, while the second thread still waits for its read.
     EXPECT_TRUE(ahead.HoldsNoMatch(0, 12));
-    EXPECT_EQ(files.SlowOpens(), 2);
-    files.Release();
+    {
+        const std::lock_guard lock(mutex);
+        EXPECT_EQ(slow_opens, 2);
+        released = true;
+        changed.notify_all();
+    }
     EXPECT_TRUE(ahead.HoldsNoMatch(1, 8));
 }
 
@@ -229,7 +175,8 @@ TEST_F(ReplaceAheadTest, AFileThatGrewSinceItWasReadIsNotRuledOut) {
 }
 
 TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
-    PosixFileServices files;
+    FakeFileServices files;
+    files.AllowConcurrentReads();
     std::vector<std::u16string> folders;
     std::vector<std::vector<std::u16string>> paths(3);
     for (std::size_t k = 0; k < 3; ++k) {
@@ -257,23 +204,10 @@ TEST_F(ReplaceAheadTest, FoldersListedAheadAnswerByTheRunsOwnListing) {
     EXPECT_FALSE(ahead.HoldsNoMatch(0, 8));
     EXPECT_TRUE(ahead.HoldsNoMatch(1, 12));
     EXPECT_TRUE(ahead.HoldsNoMatch(3, 12));
+    // Each folder is listed ahead once at most: none is listed again after the run entered it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_LE(files.Calls(FileOp::List), 3);
 }
-
-// Real listings, counted, from any thread.
-class CountedListings final : public ForwardingFileServices {
-public:
-    CountedListings() : ForwardingFileServices(real_) {}
-    Result<std::vector<DirEntry>> List(std::u16string_view pattern_path) override {
-        ++lists_;
-        return real_.List(pattern_path);
-    }
-    bool ConcurrentReads() const override { return true; }
-    int Lists() const { return lists_; }
-
-private:
-    PosixFileServices real_;
-    std::atomic<int> lists_{0};
-};
 
 std::vector<std::u16string> Names(const Result<std::vector<DirEntry>>& listing) {
     std::vector<std::u16string> names;
@@ -292,22 +226,23 @@ TEST(ListAheadTest, HandsOverEachListingOnceInTheRunsOrder) {
         }
         paths.push_back(tree.Text(std::string(folder) + "/*"));
     }
-    CountedListings files;
+    FakeFileServices files;
+    files.AllowConcurrentReads();
     ListAhead ahead(files, paths);
     if (SeveralCores()) {
         // The helper lists all four folders; the run then lists none of them again.
-        for (int i = 0; i < 5000 && files.Lists() < 4; ++i) {
+        for (int i = 0; i < 5000 && files.Calls(FileOp::List) < 4; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ASSERT_EQ(files.Lists(), 4);
+        ASSERT_EQ(files.Calls(FileOp::List), 4);
     }
-    const int before = files.Lists();
+    const int before = files.Calls(FileOp::List);
     EXPECT_EQ(Names(ahead.Take(paths[0])), (std::vector<std::u16string>{u"x", u"Y", u"Z"}));
     // A folder out of the order is listed anew.
     tree.Create("c/w", "x");
     EXPECT_EQ(Names(ahead.Take(paths[2])).size(), 4u);
     EXPECT_EQ(Names(ahead.Take(paths[1])).size(), 3u);
-    EXPECT_EQ(files.Lists(), before + 1);
+    EXPECT_EQ(files.Calls(FileOp::List), before + 1);
     // After a stop the listings not handed over are held, and only those.
     ahead.Stop();
     EXPECT_EQ(ahead.Held(paths[1]), nullptr);

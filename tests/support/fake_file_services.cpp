@@ -78,14 +78,34 @@ const char* FileOpName(FileOp op) {
 FakeFileServices::FakeFileServices() : ForwardingFileServices(Real()) {}
 
 int FakeFileServices::Enter(FileOp op, std::u16string_view path, std::u16string_view second) {
-    const int nth = ++counts_[Index(op)];
-    log_.push_back(std::string(FileOpName(op)) + " " + folder::TextToUtf8(path) +
-                   (second.empty() ? "" : " -> " + folder::TextToUtf8(second)));
-    if (const auto action = before_.find({op, nth}); action != before_.end()) {
-        action->second();
+    std::vector<std::function<void()>> actions;
+    int error = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        const int nth = ++counts_[Index(op)];
+        log_.push_back(std::string(FileOpName(op)) + " " + folder::TextToUtf8(path) +
+                       (second.empty() ? "" : " -> " + folder::TextToUtf8(second)));
+        if (const auto action = before_.find({op, nth}); action != before_.end()) {
+            actions.push_back(action->second);
+        }
+        const auto fail = fail_at_.find({op, nth});
+        error = fail != fail_at_.end() ? fail->second : fail_every_[Index(op)];
+        const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
+        for (Named& rule : named_) {
+            if (rule.op != op || !name.starts_with(rule.prefix)) {
+                continue;
+            }
+            if (rule.action) {
+                actions.push_back(rule.action);
+            } else if (rule.calls[std::u16string(path)]++ >= rule.spared) {
+                error = rule.error;
+            }
+        }
     }
-    const auto fail = fail_at_.find({op, nth});
-    return fail != fail_at_.end() ? fail->second : fail_every_[Index(op)];
+    for (const auto& action : actions) {  // outside the lock: an action may wait for others
+        action();
+    }
+    return error;
 }
 
 Result<std::vector<folder::DirEntry>> FakeFileServices::List(std::u16string_view pattern) {
