@@ -166,7 +166,7 @@ const char* const kFiller[] = {
 };
 
 TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
-    // 200 small files in four folders, some without a match or not text, and three of 2 to 4 MB
+    // 200 small files in four folders, some without a match or not text, and three of 0.5 to 1.5 MB
     // full of matches.
     TreeSnapshot pristine;
     std::map<std::string, std::string> expected;
@@ -179,7 +179,7 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
     for (int i = 0; i < 203; ++i) {
         const bool big = i >= 200;
         const bool matches = big || i % 10 != 0;
-        const std::size_t size = big ? std::size_t(i - 198) << 20 : small(rng);
+        const std::size_t size = big ? std::size_t(i - 199) << 19 : small(rng);
         std::string before;
         std::string after;
         while (before.size() < size) {
@@ -219,7 +219,7 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
     RecordSafetyRow("kill",
                     "mode 0: SIGKILL at " + std::to_string(kKills) + " random moments (" +
                         std::to_string(kills.inside) +
-                        " inside a run), 203 files of up to 4 MB, undone and re-run after each",
+                        " inside a run), 203 files of up to 1.5 MB, undone and re-run after each",
                     "every file old or new bytes, every .BAK complete; " +
                         std::to_string(kills.leftovers) +
                         " hidden temporaries left, never listed; final run completes",
