@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "folder/replace_engine.h"
+#include "folder/services/encodings.h"
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
@@ -60,6 +62,34 @@ protected:
     FakeFileServices files;
     Work work{state, view, files};
 };
+
+// A window that ends inside a match: the next window starts early enough to find it whole,
+// whichever way the search goes (bytes alone, code page 932 units, decoded units).
+TEST(SearchPattern, AWindowCutInsideAMatchKeepsItsStart) {
+    const struct {
+        const char16_t* search;
+        bool case_sensitive;
+        Encoding encoding;
+    } cases[] = {
+        {u"needle", true, Encoding::kCp932}, {u"needle", false, Encoding::kCp932},
+        {u"needle", false, Encoding::kUtf8}, {u"ｎｅｅｄｌｅ", false, Encoding::kEucJp},
+        {u"〜ne", true, Encoding::kUtf16Le}, {u"needle", false, Encoding::kUtf16Be},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.encoding));
+        const SearchPattern pattern(c.search, c.case_sensitive, c.encoding);
+        const std::string head = EncodeText(c.encoding, u"xx");
+        const std::string match = EncodeText(c.encoding, c.search);
+        const std::string first = head + match.substr(0, match.size() / 2 & ~std::size_t{1});
+        ByteSpan found;
+        std::size_t resume = 0;
+        ASSERT_FALSE(pattern.Find(first, 0, false, found, resume));
+        ASSERT_LE(resume, head.size());
+        const std::string next = first.substr(resume) + match.substr(first.size() - head.size());
+        ASSERT_TRUE(pattern.Find(next, 0, true, found, resume));
+        EXPECT_EQ(next.substr(found.begin, found.end - found.begin), match);
+    }
+}
 
 TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
     struct Case {

@@ -12,6 +12,7 @@
 #include "folder/services/cp932.h"
 #include "folder/services/detect_encoding.h"
 #include "folder/services/encodings.h"
+#include "folder/services/icu_tables.h"
 #include "folder/services/path_helpers.h"
 #include "folder/services/text_search.h"
 #include "folder/services/unified_diff.h"
@@ -36,38 +37,6 @@ bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 // A decoded text that is one real character, not an escape.
 bool IsOneCharacter(const std::u16string& text) {
     return text.size() == 1 && !IsSurrogate(text[0]);
-}
-
-TEST(Cp932Decode, Has191SingleByteAnd9604DoubleByteCharacters) {
-    int singles = 0;
-    for (unsigned b = 0; b < 256; ++b) {
-        if (IsOneCharacter(Cp932Decode(Bytes({b})))) {
-            ++singles;
-        }
-    }
-    EXPECT_EQ(singles, 191);
-
-    int standard = 0;      // JIS X 0208, NEC row 13, NEC-selected and IBM extensions
-    int user_defined = 0;  // F040-F9FC
-    for (unsigned lead = 0x80; lead < 0x100; ++lead) {
-        for (unsigned trail = 0; trail < 0x100; ++trail) {
-            std::u16string text = Cp932Decode(Bytes({lead, trail}));
-            if (!IsOneCharacter(text)) {
-                continue;
-            }
-            if (lead >= 0xF0 && lead <= 0xF9) {
-                EXPECT_GE(text[0], 0xE000);
-                EXPECT_LE(text[0], 0xE757);
-                ++user_defined;
-            } else {
-                ++standard;
-            }
-        }
-    }
-    EXPECT_EQ(standard, 7724);
-    EXPECT_EQ(user_defined, 1880);
-    EXPECT_EQ(Cp932Decode("\xF0\x40"), u"\uE000");
-    EXPECT_EQ(Cp932Decode("\xF9\xFC"), u"\uE757");
 }
 
 TEST(Cp932Decode, MapsBytesAndPairsToCharactersOrEscapes) {
@@ -97,18 +66,33 @@ TEST(Cp932Decode, MapsBytesAndPairsToCharactersOrEscapes) {
         EXPECT_EQ(Cp932Decode(c.bytes), c.text);
         EXPECT_EQ(Cp932Encode(c.text), c.bytes);
     }
+    // A lead byte at the end of the view stands alone even if the buffer goes on.
+    EXPECT_EQ(Cp932Decode(std::string_view("\x81\x40").substr(0, 1)), u"\xDC81");
 }
 
-TEST(Cp932Decode, EveryByteAndPairRoundTripsOrIsADuplicateOfItsCanonicalCode) {
+// 191 single bytes and 9,604 pairs are characters (7,724 standard ones: JIS X 0208, NEC row 13,
+// the NEC-selected and IBM extensions; 1,880 user-defined ones, F040-F9FC, in U+E000-U+E757).
+// Every byte and pair round-trips or is a duplicate of its canonical code.
+TEST(Cp932Decode, CharacterSetRoundTripsAndDuplicates) {
+    int singles = 0;
     for (unsigned b = 0; b < 256; ++b) {
         ASSERT_EQ(Cp932Encode(Cp932Decode(Bytes({b}))), Bytes({b})) << b;
+        singles += IsOneCharacter(Cp932Decode(Bytes({b}))) ? 1 : 0;
     }
+    EXPECT_EQ(singles, 191);
+    int standard = 0;
+    int user_defined = 0;
     // Duplicates counted by (lead byte of the code read, lead byte of the code written).
     std::map<std::pair<unsigned, unsigned>, int> duplicates;
     for (unsigned first = 0; first < 256; ++first) {
         for (unsigned second = 0; second < 256; ++second) {
             const std::string bytes = Bytes({first, second});
             const std::u16string text = Cp932Decode(bytes);
+            if (first >= 0x80 && IsOneCharacter(text)) {
+                const bool user = first >= 0xF0 && first <= 0xF9;
+                EXPECT_EQ(user, text[0] >= 0xE000 && text[0] <= 0xE757) << bytes;
+                ++(user ? user_defined : standard);
+            }
             const std::string encoded = Cp932Encode(text);
             if (encoded == bytes) {
                 continue;
@@ -120,6 +104,10 @@ TEST(Cp932Decode, EveryByteAndPairRoundTripsOrIsADuplicateOfItsCanonicalCode) {
             ++duplicates[{first, static_cast<unsigned char>(encoded[0])}];
         }
     }
+    EXPECT_EQ(standard, 7724);
+    EXPECT_EQ(user_defined, 1880);
+    EXPECT_EQ(Cp932Decode("\xF0\x40"), u"\uE000");
+    EXPECT_EQ(Cp932Decode("\xF9\xFC"), u"\uE757");
     // NEC row 13 symbols that JIS X 0208 has too (87 90 ≒ is written 81 E0); NEC-selected IBM
     // extensions (rows ED and EE) written as IBM extensions (rows FA-FC: ED 40 纊 as FA 5C) or
     // as JIS (EE F9 ¬ as 81 CA); IBM extensions that row 13 or JIS has (FA 4A Ⅰ as 87 54).
@@ -312,6 +300,24 @@ TEST(TextSearch, MatchesAtTheEndAndCaseAtTheEdgesOfTheAlphabet) {
     EXPECT_EQ(ToLower(u"@AZ[`{É"), u"@az[`{é");
 }
 
+// The units that fold alike form one ring each, in increasing order: a case-insensitive search
+// takes a match's possible first units from it.
+TEST(TextSearch, UnitsThatFoldAlikeFormOneRingInOrder) {
+    std::map<char16_t, std::vector<char16_t>> classes;
+    for (unsigned c = 0; c < 0x10000; ++c) {
+        classes[icu_tables::kFold[c]].push_back(static_cast<char16_t>(c));
+    }
+    EXPECT_EQ(classes[u'a'], (std::vector<char16_t>{u'A', u'a'}));
+    EXPECT_EQ(classes[u'k'],
+              (std::vector<char16_t>{u'K', u'k', u'\u212A'}));  // and the Kelvin sign
+    for (const auto& [folded, units] : classes) {
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            ASSERT_EQ(icu_tables::kNextAlike[units[i]], units[(i + 1) % units.size()])
+                << int{units[i]};
+        }
+    }
+}
+
 // What each character adds to a reading's score, at the edges of every range.
 TEST(CharacterScore, JapaneseTextScoresAboveWhatOtherReadingsMake) {
     const std::pair<char32_t, int> cases[] = {
@@ -377,6 +383,7 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {"\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF\xA4\xC7\xA4\xB9\xA1\xA3", "euc-jp",
          "the same in EUC-JP, also valid code page 932"},
         {sentence_utf8, "utf-8", "UTF-8"},
+        {sentence_utf8 + "😀😀😀é", "utf-8", "UTF-8 beyond the BMP and of two bytes"},
         {sentence_utf8.substr(0, 9) + "\xFF" + sentence_utf8.substr(9), "utf-8",
          "UTF-8 with one damaged byte"},
         {"\xEF\xBB\xBF" + sentence_utf8, "utf-8-bom", "UTF-8 with a byte order mark"},
@@ -395,6 +402,8 @@ TEST(EncodingDetector, TellsEachEncodingAndDoubtsWhereItShould) {
         {"\xD0\xDE", "uncertain euc-jp cp932", "one rare EUC-JP kanji or two half-width katakana"},
         {"\xE0\xA1\xE0\xA2", "uncertain cp932 euc-jp", "two rare kanji either way"},
         {random, "cp932", "random bytes are read as they always were"},
+        {std::string(5000, 'a') + "\xC6\xFC\xCB\xDC\xA4\xCE", "euc-jp",
+         "Japanese only after the first block"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

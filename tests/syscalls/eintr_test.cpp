@@ -1,7 +1,7 @@
 // System calls that fail as they do on real systems, linked with --wrap: read, write, open and
 // mkostemp fail with EINTR every other time while a test asks for it, and the file services must
 // retry them; an interrupted rename is not retried but fails the step cleanly. fchmod, fchown and
-// renameat2's no-replace flag are refused as file systems like FAT refuse them.
+// renameat2's no-replace flag and link are refused as file systems like FAT refuse them.
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -35,7 +35,9 @@ std::atomic<bool> interrupting{false};
 std::atomic<int> rename_error{0};
 std::atomic<int> fchown_error{0};
 std::atomic<int> fchmod_error{0};
-std::atomic<int> renameat2_error{0};  // EINVAL: the no-replace flag refused, as on some mounts
+std::atomic<int> renameat2_error{0};   // EINVAL: the no-replace flag refused, as on some mounts
+std::atomic<int> link_error{0};        // EPERM: no hard links, as on FAT
+std::atomic<int> copy_range_error{0};  // EXDEV: no copy_file_range between these files
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -79,6 +81,9 @@ int __real_rename(const char* from, const char* to);
 int __real_fchown(int fd, uid_t owner, gid_t group);
 int __real_fchmod(int fd, mode_t mode);
 int __real_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags);
+int __real_link(const char* from, const char* to);
+ssize_t __real_copy_file_range(int in, off64_t* in_at, int out, off64_t* out_at, size_t n,
+                               unsigned flags);
 
 ssize_t __wrap_read(int fd, void* buffer, size_t n) {
     return Interrupt(kRead) ? -1 : __real_read(fd, buffer, n);
@@ -110,6 +115,14 @@ int __wrap_fchmod(int fd, mode_t mode) {
 }
 int __wrap_renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
     return Refused(renameat2_error) ? -1 : __real_renameat2(from_dir, from, to_dir, to, flags);
+}
+int __wrap_link(const char* from, const char* to) {
+    return Refused(link_error) ? -1 : __real_link(from, to);
+}
+ssize_t __wrap_copy_file_range(int in, off64_t* in_at, int out, off64_t* out_at, size_t n,
+                               unsigned flags) {
+    return Refused(copy_range_error) ? -1
+                                     : __real_copy_file_range(in, in_at, out, out_at, n, flags);
 }
 }
 
@@ -223,27 +236,54 @@ TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
     }
 }
 
-// Where the file system refuses the no-replace flag, a rename still never replaces a file: a
-// taken name is refused as taken, a free one is claimed.
+// Where copy_file_range is refused between the two files, a backup is copied by reads and
+// writes; any other failure fails it and leaves nothing behind.
+TEST(Eintr, BackupsAreCopiedWhereCopyFileRangeIsRefused) {
+    for (const int error : {EXDEV, ENOSYS, EINVAL, EOPNOTSUPP, EIO}) {
+        SCOPED_TRACE(error);
+        TempTree tree;
+        tree.Create("a.txt", "old");
+        folder::PosixFileServices files;
+        copy_range_error = error;
+        const auto copied = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
+        copy_range_error = 0;
+        EXPECT_EQ(copied.has_value(), error != EIO);
+        EXPECT_EQ(tree.Names().size(), error != EIO ? 2u : 1u);
+        EXPECT_EQ(error != EIO ? tree.Read("a.txt.BAK") : "old", "old");
+    }
+}
+
+// Where the file system refuses the no-replace flag, and even hard links (FAT), a rename still
+// never replaces a file: a taken name is refused as taken, a free one is claimed, through
+// interrupted opens too.
 TEST(Eintr, WithoutTheNoReplaceFlagARenameStillNeverReplaces) {
-    TempTree tree;
-    tree.Create("a", "A");
-    tree.Create("b", "B");
-    folder::PosixFileServices files;
-    renameat2_error = EINVAL;
-    const auto onto_b = files.Rename(tree.Text("a"), tree.Text("b"));
-    const auto onto_c = files.Rename(tree.Text("a"), tree.Text("c"));
-    renameat2_error = EIO;  // any other failure is the rename's own
-    const auto failed = files.Rename(tree.Text("c"), tree.Text("d"));
-    renameat2_error = 0;
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().code.value(), EIO);
-    ASSERT_FALSE(onto_b);
-    EXPECT_EQ(onto_b.error().code.value(), EEXIST);
-    EXPECT_TRUE(onto_c);
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"b", "c"}));
-    EXPECT_EQ(tree.Read("b"), "B");
-    EXPECT_EQ(tree.Read("c"), "A");
+    for (const int refused_link : {0, EPERM}) {
+        SCOPED_TRACE(refused_link);
+        TempTree tree;
+        tree.Create("a", "A");
+        tree.Create("b", "B");
+        folder::PosixFileServices files;
+        renameat2_error = EINVAL;
+        link_error = refused_link;
+        folder::Result<void> onto_b, onto_c;
+        {
+            Interruptions on;
+            onto_b = files.Rename(tree.Text("a"), tree.Text("b"));
+            onto_c = files.Rename(tree.Text("a"), tree.Text("c"));
+        }
+        renameat2_error = EIO;  // any other failure is the rename's own
+        const auto failed = files.Rename(tree.Text("c"), tree.Text("d"));
+        renameat2_error = 0;
+        link_error = 0;
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().code.value(), EIO);
+        ASSERT_FALSE(onto_b);
+        EXPECT_EQ(onto_b.error().code.value(), EEXIST);
+        EXPECT_TRUE(onto_c);
+        EXPECT_EQ(tree.Names(), (std::vector<std::string>{"b", "c"}));
+        EXPECT_EQ(tree.Read("b"), "B");
+        EXPECT_EQ(tree.Read("c"), "A");
+    }
 }
 
 // The type database names gzip only when it reads a file: the bytes go to a memory file, whose
