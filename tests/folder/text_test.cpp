@@ -296,6 +296,8 @@ TEST(TextSearch, MatchesAtTheEndAndCaseAtTheEdgesOfTheAlphabet) {
         EXPECT_EQ(FindText(c.haystack, c.needle, 0, c.case_sensitive), c.at)
             << testing::U8(c.haystack);
     }
+    EXPECT_EQ(FoldCodePoint(U'\U00010000'), U'\U00010000');  // beyond the BMP tables
+    EXPECT_EQ(FoldCodePoint(U'\U00010400'), U'\U00010428');
     EXPECT_EQ(ToUpper(u"@az[`{é"), u"@AZ[`{É");
     EXPECT_EQ(ToLower(u"@AZ[`{É"), u"@az[`{é");
 }
@@ -455,6 +457,10 @@ TEST(UnifiedDiff, HunksAsDiffWritesThem) {
         {"a\nb\nc\n", "a\nX\nY\nc\n", "@@ -1,3 +1,4 @@\n a\n-b\n+X\n+Y\n c\n",
          "a line replaced by two"},
         {"", "new\n", "@@ -0,0 +1 @@\n+new\n", "an empty side is numbered 0,0"},
+        {"a\nb\nc\nd\n", "a\nc\nd\nx\n", "@@ -1,4 +1,4 @@\n a\n-b\n c\n d\n+x\n",
+         "a line gone and one come"},
+        {"x\na\nb\ny\nc\n", "a\nz\nb\nc\nw\n", "@@ -1,5 +1,5 @@\n-x\n a\n+z\n b\n-y\n c\n+w\n",
+         "lines gone and come in turn"},
         {"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n", "2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n",
          "@@ -1,4 +1,3 @@\n-1\n 2\n 3\n 4\n@@ -9,4 +8,3 @@\n 9\n 10\n 11\n-12\n",
          "changes more than six lines apart make two hunks"},

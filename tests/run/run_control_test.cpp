@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "folder/services/file_services.h"
+#include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 
@@ -125,6 +126,18 @@ TEST_F(RunControlTest, TopFolderFirstThenCollectedFoldersInBlocks) {
     EXPECT_EQ(control.State().FolderCount, 6);
     EXPECT_EQ(U8(control.State().FolderList.at(0)), tree.Path("A"));
     EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 7\r変換したファイルの数 = 0");
+}
+
+// Renames read no file, even where the services could read ahead on another thread.
+TEST_F(RunControlTest, RenamesReadNoFile) {
+    tree.Create("A.TXT", "x");
+    tree.Create("S/B.TXT", "y");
+    testing::FakeFileServices counted;
+    counted.AllowConcurrentReads();
+    const auto run = testing::RunFromWindow(counted, kModeLower, {u"", u"", u"*", tree.Text()},
+                                            /*subfolders=*/true);
+    EXPECT_EQ(run.state.ChangedFileCount, 2);
+    EXPECT_EQ(counted.Calls(testing::FileOp::OpenInput), 0);
 }
 
 TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingMore) {
