@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs them side by side for N seconds.
 #   scripts/fuzz.sh [seconds]   default 20 seconds, every target for all of them
-#   scripts/fuzz.sh --build     only build the targets (./setup.sh test does this while ctest
-#                               runs, which leaves a core idle much of the time)
 # Seeds come from fuzz/corpus/<target>/ and are never written to; what a run learns is kept
 # in build-fuzz/corpus/<target>/ for the next run. A failing input is saved as
 # build-fuzz/artifacts/<target>-crash-... and the script fails.
@@ -10,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-20}
-if [ "$seconds" != "--build" ] && { ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; }; then
-    echo "usage: $0 [seconds per target | --build]" >&2
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: $0 [seconds per target]" >&2
     exit 2
 fi
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -28,9 +26,6 @@ for source in fuzz/*_fuzz.cpp; do
     targets+=("$(basename "$source" .cpp)")
 done
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
-if [ "$seconds" = "--build" ]; then
-    exit 0
-fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
