@@ -37,14 +37,6 @@ std::string Filler(std::size_t n) {
     return s;
 }
 
-// Real reads, from a second thread too: files named locked... cannot be opened, broken... fail
-// after their first read.
-void FailSomeReads(FakeFileServices& files) {
-    files.AllowConcurrentReads();
-    files.FailNamed(FileOp::OpenInput, u"locked", EACCES);
-    files.FailNamed(FileOp::Read, u"broken", EIO, 1);
-}
-
 class ReplaceAheadTest : public ::testing::Test {
 protected:
     struct File {
@@ -112,8 +104,12 @@ TEST_F(ReplaceAheadTest, BytesOfTheSearchTextInsideACharacterAreNoMatch) {
 }
 
 TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
+    // Real reads, from a second thread too: locked... cannot be opened, broken... fails after
+    // its first read.
     FakeFileServices files;
-    FailSomeReads(files);
+    files.AllowConcurrentReads();
+    files.FailNamed(FileOp::OpenInput, u"locked", EACCES);
+    files.FailNamed(FileOp::Read, u"broken", EIO, 1);
     Expect(files, u"needle", true,
            {
                {"locked.txt", "no such word", false},
@@ -124,7 +120,7 @@ TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
 
 TEST_F(ReplaceAheadTest, TheRunDoesNotWaitLongForAStuckSecondThread) {
     FakeFileServices files;
-    FailSomeReads(files);
+    files.AllowConcurrentReads();
     // The first read of slow.txt away from this thread waits until released.
     std::mutex mutex;
     std::condition_variable changed;
