@@ -560,9 +560,16 @@ Outcome Replace(Work& work, std::u16string_view path) {
     state.ChangedFileCount = SaturatedSum(state.ChangedFileCount, 1);
     // The backup is made before the new contents are put in place, and without a backup
     // nothing is changed; a file that ends up unchanged is not counted.
-    auto kept = work.files.CopyForBackup(path, std::u16string(path) + u".BAK");
+    const std::u16string backup = std::u16string(path) + u".BAK";
+    auto kept = work.files.CopyForBackup(path, backup);
     if (kept) {
         kept = (*output)->Commit();
+        if (!kept) {
+            // The backup may be the file itself under a second name; as the file keeps its
+            // contents, the backup becomes a copy of its own, which a later change of the
+            // file in place leaves as it is.
+            (void)work.files.CopyForBackup(path, backup);
+        }
     }
     if (!kept) {
         state.ReplacedStringCount -= replaced;

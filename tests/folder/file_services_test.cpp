@@ -251,6 +251,15 @@ TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeWithTheModeBitsOrNotAtAll) {
     EXPECT_TRUE(S_ISREG(ModeOf(tree.Path("g.BAK"))));
     EXPECT_EQ(tree.Read("elsewhere"), "must stay");
 
+    // The backup keeps the old contents when new ones take the file's place, and a file of
+    // two names changed in place through the other leaves its backup as it was.
+    ASSERT_EQ(ErrorOf(files.ReplaceContents(tree.Text("f"), "newer")), 0);
+    EXPECT_EQ(tree.Read("f.BAK"), std::string("new\0bytes", 9));
+    tree.Create("big", std::string(8192, 'n'));
+    ASSERT_EQ(link(tree.Path("big").c_str(), tree.Path("big2").c_str()), 0);
+    EXPECT_EQ(ErrorOf(files.CopyForBackup(tree.Text("big2"), tree.Text("big2.BAK"))), 0);
+    tree.Create("big", "changed in place");
+    EXPECT_EQ(tree.Read("big2.BAK"), std::string(8192, 'n'));
     tree.Create("big", std::string(8192, 'n'));
     {
         const FileSizeLimit limit;
@@ -258,8 +267,8 @@ TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeWithTheModeBitsOrNotAtAll) {
     }
     EXPECT_EQ(tree.Read("f.BAK"), std::string("new\0bytes", 9));
     EXPECT_EQ(ErrorOf(files.CopyForBackup(tree.Text("f"), tree.Text("dir.BAK"))), EISDIR);
-    EXPECT_EQ(tree.Names(),
-              (std::vector<std::string>{"big", "dir.BAK", "elsewhere", "f", "f.BAK", "g.BAK"}));
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"big", "big2", "big2.BAK", "dir.BAK",
+                                                      "elsewhere", "f", "f.BAK", "g.BAK"}));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ std::atomic<int> fchmod_error{0};
 std::atomic<int> renameat2_error{0};   // EINVAL: the no-replace flag refused, as on some mounts
 std::atomic<int> link_error{0};        // EPERM: no hard links, as on FAT
 std::atomic<int> copy_range_error{0};  // EXDEV: no copy_file_range between these files
+std::atomic<bool> refuse_renames_but_backups{false};  // EIO for renames onto other names
 std::array<std::atomic<int>, kCalls> calls{};
 std::array<std::atomic<int>, kCalls> interrupted{};
 
@@ -105,6 +106,9 @@ int __wrap_mkostemp(char* templ, int flags) {
     return Interrupt(kTemp) ? -1 : __real_mkostemp(templ, flags);
 }
 int __wrap_rename(const char* from, const char* to) {
+    if (refuse_renames_but_backups && !std::string_view(to).ends_with(".BAK")) {
+        return Refused(EIO) ? -1 : 0;
+    }
     return Refused(rename_error) ? -1 : __real_rename(from, to);
 }
 int __wrap_fchown(int fd, uid_t owner, gid_t group) {
@@ -204,8 +208,9 @@ TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
                     static_cast<int>(tree.Read("memo.txt") != "old"));
 }
 
-// Where the file system cannot hold permission bits or owners, backups and replacements go on
-// without them, keeping the times; any other failure leaves the file as it was.
+// Where the file system cannot hold permission bits or owners (nor a second name for a file),
+// backups and replacements go on without them, keeping the times; any other failure leaves the
+// file as it was.
 TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
     const struct Case {
         int error;
@@ -220,10 +225,12 @@ TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
         folder::PosixFileServices files;
         fchmod_error = c.error;
         fchown_error = c.error;
+        link_error = EPERM;
         const auto backed_up = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
         const auto written = files.ReplaceContents(tree.Text("a.txt"), "new");
         fchmod_error = 0;
         fchown_error = 0;
+        link_error = 0;
         EXPECT_EQ(backed_up.has_value(), c.done);
         EXPECT_EQ(written.has_value(), c.done);
         EXPECT_EQ(tree.Read("a.txt"), c.done ? "new" : "old");
@@ -236,21 +243,56 @@ TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
     }
 }
 
-// Where copy_file_range is refused between the two files, a backup is copied by reads and
-// writes; any other failure fails it and leaves nothing behind.
-TEST(Eintr, BackupsAreCopiedWhereCopyFileRangeIsRefused) {
-    for (const int error : {EXDEV, ENOSYS, EINVAL, EOPNOTSUPP, EIO}) {
-        SCOPED_TRACE(error);
+// A backup is the file under a second name where the file system allows it, and otherwise a
+// copy, by reads and writes where copy_file_range is refused between the two files; any other
+// failure fails it and leaves the older backup and nothing else.
+TEST(Eintr, BackupsAreLinkedOrCopiedWhereTheFileSystemRefuses) {
+    const struct Case {
+        int link, copy_range;
+        bool done;
+    } cases[] = {{0, EIO, true},        {EPERM, 0, true},       {EMLINK, EXDEV, true},
+                 {EXDEV, ENOSYS, true}, {ENOSYS, EINVAL, true}, {EOPNOTSUPP, EOPNOTSUPP, true},
+                 {EIO, 0, false},       {EPERM, EIO, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.link) + " " + std::to_string(c.copy_range));
         TempTree tree;
         tree.Create("a.txt", "old");
+        tree.Create("a.txt.BAK", "older");
         folder::PosixFileServices files;
-        copy_range_error = error;
+        link_error = c.link;
+        copy_range_error = c.copy_range;
         const auto copied = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
+        link_error = 0;
         copy_range_error = 0;
-        EXPECT_EQ(copied.has_value(), error != EIO);
-        EXPECT_EQ(tree.Names().size(), error != EIO ? 2u : 1u);
-        EXPECT_EQ(error != EIO ? tree.Read("a.txt.BAK") : "old", "old");
+        EXPECT_EQ(copied.has_value(), c.done);
+        EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.txt", "a.txt.BAK"}));
+        EXPECT_EQ(tree.Read("a.txt.BAK"), c.done ? "old" : "older");
     }
+}
+
+// Where the new contents cannot take the file's place after its backup was made as a second
+// name, the backup becomes a copy of its own: changing the file in place leaves it as it is.
+TEST(Eintr, ABackupOfAFileThatKeepsItsContentsSharesNothingWithIt) {
+    TempTree tree;
+    tree.Create("a.txt", "needle");
+    FakeView view;
+    folder::PosixFileServices files;
+    run::RunControl control(view, files);
+    view.boxes = {u"needle", u"x", u"*.txt", tree.Text()};
+    refuse_renames_but_backups = true;
+    control.CmdRpl_Click();
+    refuse_renames_but_backups = false;
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(U8(view.messages[0]),
+              "検索したファイルの数 = 1\r置換したファイルの数 = 0\r置換した文字列の数 = 0\r"
+              "処理できなかったファイルの数 = 1");
+    std::FILE* file = std::fopen(tree.Path("a.txt").c_str(), "a");
+    ASSERT_NE(file, nullptr);
+    std::fputs(" and more", file);
+    std::fclose(file);
+    EXPECT_EQ(tree.Read("a.txt"), "needle and more");
+    EXPECT_EQ(tree.Read("a.txt.BAK"), "needle");
+    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.txt", "a.txt.BAK"}));
 }
 
 // Where the file system refuses the no-replace flag, and even hard links (FAT), a rename still

@@ -2,6 +2,7 @@
 #include "folder/services/file_services.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -235,6 +236,42 @@ Result<TempFile> CreateTempBeside(const std::string& target) {
 // refusal; from fchown it means that the process may not give the file away.
 bool CannotHold(int error) {
     return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
+// Puts a second name of `from` at `to`, through a fresh name beside `to` and a rename, so that
+// whatever stood at `to` is replaced whole; 0 or the error number. Nothing is left at the fresh
+// name on failure.
+int LinkBeside(const std::string& from, const std::string& to) {
+    const NativeSplit split = SplitNative(to);
+    static std::atomic<std::uint32_t> counter = 0;
+    std::mt19937 random(static_cast<std::uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid() ^ ++counter));
+    constexpr std::size_t kMaxNamePart = 200;
+    const std::string prefix =
+        split.folder + "." + split.name.substr(0, kMaxNamePart) + ".popuran-";
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temp = prefix + std::to_string(random());
+        if (link(from.c_str(), temp.c_str()) != 0) {
+            if (errno == EEXIST || errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (rename(temp.c_str(), to.c_str()) != 0) {
+            const int error = errno;
+            unlink(temp.c_str());
+            return error;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
+// True for the answers of a file system, or of its protection of other users' files, that
+// refuses a second name for a file: the backup is then copied.
+bool CannotLink(int error) {
+    return error == EPERM || error == EMLINK || error == EXDEV || error == ENOSYS ||
+           error == EOPNOTSUPP;
 }
 
 // --- Attributes and listing order -------------------------------------------------------------
@@ -826,6 +863,18 @@ Result<void> PosixFileServices::CopyForBackup(std::u16string_view from, std::u16
     const std::string source_path = NativePath(from);
     const std::string target_path = NativePath(to);
     struct stat st {};
+    // A second name costs no copy, and no release of the old contents when the new ones take
+    // their place. Only for a file of one name: a backup that shared its contents with other
+    // names would change with them.
+    if (lstat(source_path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+        const int linked = LinkBeside(source_path, target_path);
+        if (linked == 0) {
+            return {};
+        }
+        if (!CannotLink(linked)) {
+            return Fail(linked, target_path);
+        }
+    }
     auto source = OpenForReading(source_path, &st);
     if (!source) {
         return tl::unexpected(source.error());

@@ -103,6 +103,9 @@ public:
         std::u16string_view path) = 0;
     // A byte-for-byte copy of from at to, with from's permission bits. Whatever stands at to (a
     // file, a link: never followed) is replaced atomically; on failure it stays as it was.
+    // Where from is a file of one name, the copy may be that file under a second name: it keeps
+    // the old contents once new ones take from's place by rename (BeginReplace). Asked again
+    // while from has both names, it makes a copy of its own.
     [[nodiscard]] virtual Result<void> CopyForBackup(std::u16string_view from,
                                                      std::u16string_view to) = 0;
     // Renames within one folder and never over another file. Fails (EINVAL) when new_path lies
