@@ -25,7 +25,7 @@ targets=()
 for source in fuzz/*_fuzz.cpp; do
     targets+=("$(basename "$source" .cpp)")
 done
-cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+cmake --build "$build" -j "$jobs" --target fuzzers
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
