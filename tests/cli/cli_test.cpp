@@ -253,14 +253,13 @@ TEST_F(CliTest, NullEndsEachChangeRecord) {
 }
 
 TEST(ParseOptions, ModesBoxesAndErrors) {
-    struct Case {
+    const struct {
         std::vector<std::string> args;
         int mode;         // -1: refused with `error`
         const char* box;  // the box named by `which`, taken exactly
         int which;
         const char* error;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{"--mode=replace", "--search", " txt "}, 0, " txt ", 0, ""},
         {{"--mode", "0", "--replace=*"}, 0, "*", 1, ""},
         {{"--mode=ext", "--pattern", "*.htm"}, 1, "*.htm", 2, ""},

@@ -13,26 +13,23 @@
 #include "support/temp_tree.h"
 #include "support/tree_snapshot.h"
 
-namespace popuran::run {
+namespace popuran::testing {
 namespace {
 
 using Files = std::map<std::string, std::string>;
 
-struct Settings {
-    RunMode mode;
-    const char* search;
-    const char* replace;
-    const char* pattern;
-    bool subfolders;
-    bool ignore_case;
-};
-
 struct Case {
     const char* why;
-    Settings run;
+    struct {
+        run::RunMode mode;
+        std::u16string search, replace, pattern;
+        bool subfolders, ignore_case;
+    } run;
     Files before;
-    Files after;          // only the files that change, appear ("" for gone) or must stay
-    const char* summary;  // the summary's lines, joined by '\n'
+    Files after;                   // only the files that change, appear ("" for gone) or must stay
+    const char* summary;           // the summary's lines, joined by '\n'
+    const char* result = nullptr;  // bad input: what the program does, for the safety table
+    bool window_only = false;      // texts that no command line can carry (NUL, lone surrogates)
 };
 
 const std::string kGif("GIF89a\x01\x00\x01\x00", 10);
@@ -46,19 +43,16 @@ const std::string kExif(
 
 const Case kCases[] = {
     {"text files only, backups first, a lower-case .bak left alone",
-     {kModeReplace, "needle", "pin", "*", false, false},
+     {run::kModeReplace, u"needle", u"pin", u"*", false, false},
      {{"a.txt", "needle and needle"},
       {"b.TXT", "none"},
       {"c.bak", "needle"},
       {"d.dat", std::string("needle\0", 7)},
       {"e.txt", ""}},
-     {{"a.txt", "pin and pin"},
-      {"a.txt.BAK", "needle and needle"},
-      {"c.bak", "needle"},
-      {"d.dat", std::string("needle\0", 7)}},
+     {{"a.txt", "pin and pin"}, {"a.txt.BAK", "needle and needle"}},
      "検索したファイルの数 = 4\n置換したファイルの数 = 1\n置換した文字列の数 = 2"},
     {"every folder's files, and a replacement that holds the search text",
-     {kModeReplace, "a", "ab", "*.txt", true, true},
+     {run::kModeReplace, u"a", u"ab", u"*.txt", true, true},
      {{"1.txt", "Aa"}, {"2.txt", "a"}, {"s/3.txt", "a"}},
      {{"1.txt", "abab"},
       {"1.txt.BAK", "Aa"},
@@ -68,132 +62,245 @@ const Case kCases[] = {
       {"s/3.txt.BAK", "a"}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 3\n置換した文字列の数 = 4"},
     {"letter case only where it matters",
-     {kModeReplace, "Needle", "pin", "*.txt", false, false},
+     {run::kModeReplace, u"Needle", u"pin", u"*.txt", false, false},
      {{"a.txt", "needle Needle"}},
      {{"a.txt", "needle pin"}, {"a.txt.BAK", "needle Needle"}},
      "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 1"},
     {"lower case: empty files and taken names are left",
-     {kModeLower, "", "", "*", false, false},
+     {run::kModeLower, u"", u"", u"*", false, false},
      {{"A.TXT", "x"}, {"a.txt", "y"}, {"EMPTY.TXT", ""}, {"Mixed.Txt", "z"}},
-     {{"A.TXT", "x"}, {"a.txt", "y"}, {"EMPTY.TXT", ""}, {"mixed.txt", "z"}, {"Mixed.Txt", ""}},
+     {{"mixed.txt", "z"}, {"Mixed.Txt", ""}},
      "検索したファイルの数 = 4\n変換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
     {"upper case: empty files are left",
-     {kModeUpper, "", "", "*.txt", false, false},
+     {run::kModeUpper, u"", u"", u"*.txt", false, false},
      {{"e.txt", ""}, {"m.txt", "x"}},
-     {{"e.txt", ""}, {"M.TXT", "x"}, {"m.txt", ""}},
+     {{"M.TXT", "x"}, {"m.txt", ""}},
      "検索したファイルの数 = 2\n変換したファイルの数 = 1"},
     {"extensions: an existing name is never taken",
-     {kModeExtension, "htm", "html", "*", false, false},
+     {run::kModeExtension, u"htm", u"html", u"*", false, false},
      {{"page.htm", "p"}, {"x.htm", "x"}, {"x.html", "old"}},
-     {{"page.html", "p"}, {"page.htm", ""}, {"x.htm", "x"}, {"x.html", "old"}},
+     {{"page.html", "p"}, {"page.htm", ""}},
      "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
     {"extensions by content; an empty file has none",
-     {kModeExtension, "dat", "*", "*.dat", false, false},
+     {run::kModeExtension, u"dat", u"*", u"*.dat", false, false},
      {{"pic.dat", kGif}, {"e.dat", ""}, {"page.dat", "<html><head><title>t</title></head><body>"}},
      {{"pic.gif", kGif},
       {"pic.dat", ""},
       {"page.html", "<html><head><title>t</title></head><body>"},
-      {"page.dat", ""},
-      {"e.dat", ""}},
+      {"page.dat", ""}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 2"},
     {"extensions by content: sound, a picture the type database names, an unknown blob",
-     {kModeExtension, "*", "*", "*", false, false},
+     {run::kModeExtension, u"*", u"*", u"*", false, false},
      {{"song.dat", kMp3}, {"photo.txt", kExif}, {"blob.dat", std::string(64, '\0') + "\1\2"}},
      {{"song.mp3", kMp3}, {"song.dat", ""}, {"photo.jpg", kExif}, {"photo.txt", ""}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 2"},
     {"the first rename takes the name the next one wanted",
-     {kModeLower, "", "", "*", false, false},
+     {run::kModeLower, u"", u"", u"*", false, false},
      {{"A.TXT", "1"}, {"a.TXT", "2"}, {"B.txt", "3"}},
-     {{"a.txt", "1"}, {"A.TXT", ""}, {"a.TXT", "2"}, {"b.txt", "3"}, {"B.txt", ""}},
+     {{"a.txt", "1"}, {"A.TXT", ""}, {"b.txt", "3"}, {"B.txt", ""}},
      "検索したファイルの数 = 3\n変換したファイルの数 = 2\n処理できなかったファイルの数 = 1"},
     {"several files want one name",
-     {kModeExtension, "*", "b", "*", false, false},
+     {run::kModeExtension, u"*", u"b", u"*", false, false},
      {{"m.a", "1"}, {"m.b", "2"}, {"n.a", "3"}},
      {{"n.b", "3"}, {"n.a", ""}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
-    {"a new name one byte over the limit is refused, in the dry run too",
-     {kModeExtension, "htm", "html", "*", false, false},
-     {{std::string(251, 'x') + ".htm", "long"}, {"ok.htm", "ok"}},
-     {{"ok.html", "ok"}, {"ok.htm", ""}},
-     "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
-    {"names out of the folder are refused",
-     {kModeExtension, "txt", "../htm", "*", false, false},
-     {{"a.txt", "a"}, {"b.txt", "b"}},
-     {{"a.txt", "a"}, {"b.txt", "b"}},
-     "検索したファイルの数 = 2\n置換したファイルの数 = 0\n処理できなかったファイルの数 = 2"},
 };
 
-std::vector<std::string> Args(const Case& c, const std::string& root) {
-    std::vector<std::string> args = {"--mode",    std::to_string(c.run.mode),
-                                     "--search",  c.run.search,
-                                     "--replace", c.run.replace,
-                                     "--pattern", c.run.pattern,
-                                     "--folder",  root};
-    if (c.run.subfolders) {
-        args.push_back("--subfolders");
-    }
-    if (c.run.ignore_case) {
-        args.push_back("--ignore-case");
-    }
-    return args;
-}
-
-// The tree after the run, checked against the case's expectations and the untouched rest.
-void ExpectTree(const Case& c, const testing::TempTree& tree) {
-    Files expected = c.before;
+// The tree after a run: `before` with the case's changes.
+TreeSnapshot Expected(const Case& c, TreeSnapshot tree) {
     for (const auto& [name, bytes] : c.after) {
-        if (bytes.empty() && c.before.count(name) != 0 && !c.before.at(name).empty()) {
-            expected.erase(name);
+        if (bytes.empty() && !tree.files[name].empty()) {
+            tree.files.erase(name);
         } else {
-            expected[name] = bytes;
+            tree.files[name] = bytes;
         }
     }
-    EXPECT_EQ(testing::SnapshotTree(tree.Root()).files, expected);
+    return tree;
 }
 
-void Fill(const Case& c, testing::TempTree& tree) {
-    for (const auto& [name, bytes] : c.before) {
-        tree.Create(name, bytes);
+// Runs the case every way, each on a fresh tree; a bad input is recorded in the safety table.
+void ExpectEveryWay(const Case& c) {
+    SCOPED_TRACE(c.why);
+    int damaged = 0;
+    const auto fresh_tree = [&c](TempTree& tree) {
+        for (const auto& [name, bytes] : c.before) {
+            tree.Create(name, bytes);
+        }
+        return SnapshotTree(tree.Root());
+    };
+    const auto expect_done = [&](const TempTree& tree, const TreeSnapshot& before) {
+        const auto differences = Differences(Expected(c, before), SnapshotTree(tree.Root()));
+        EXPECT_EQ(differences, std::vector<std::string>{});
+        damaged += static_cast<int>(differences.size());
+    };
+    {
+        SCOPED_TRACE("the window's run");
+        TempTree tree;
+        const TreeSnapshot before = fresh_tree(tree);
+        folder::PosixFileServices files;
+        const auto run = RunFromWindow(files, c.run.mode,
+                                       {c.run.search, c.run.replace, c.run.pattern, tree.Text()},
+                                       c.run.subfolders, !c.run.ignore_case);
+        ASSERT_EQ(run.messages.size(), 1u);
+        std::string summary = U8(run.messages[0]);
+        std::replace(summary.begin(), summary.end(), '\r', '\n');
+        EXPECT_EQ(summary, c.summary);
+        expect_done(tree, before);
+    }
+    if (!c.window_only) {
+        TempTree tree;
+        const TreeSnapshot before = fresh_tree(tree);
+        std::vector<std::string> args = {"--mode",    std::to_string(c.run.mode),
+                                         "--search",  U8(c.run.search),
+                                         "--replace", U8(c.run.replace),
+                                         "--pattern", U8(c.run.pattern),
+                                         "--folder",  tree.Root()};
+        if (c.run.subfolders) {
+            args.push_back("--subfolders");
+        }
+        if (c.run.ignore_case) {
+            args.push_back("--ignore-case");
+        }
+        args.push_back("--dry-run");
+        const auto dry = RunProgram(POPURAN_CLI, args);
+        EXPECT_EQ(dry.status, 0) << dry.err;
+        EXPECT_EQ(Differences(before, SnapshotTree(tree.Root())), std::vector<std::string>{});
+        args.back() = "--verbose";
+        const auto real = RunProgram(POPURAN_CLI, args);
+        EXPECT_EQ(real.status, 0) << real.err;
+        EXPECT_NE(real.out.find(std::string(c.summary) + "\n"), std::string::npos) << real.out;
+        EXPECT_EQ(dry.out, real.out);
+        EXPECT_EQ(dry.err, real.err);
+        expect_done(tree, before);
+    }
+    if (c.result != nullptr) {
+        RecordSafetyRow("bad input", c.why, c.result, damaged);
     }
 }
 
 TEST(WholeRun, EveryWayOfRunningGivesTheSameTreeAndSummary) {
     for (const Case& c : kCases) {
-        SCOPED_TRACE(c.why);
-        {
-            SCOPED_TRACE("the window's run");
-            testing::TempTree tree;
-            Fill(c, tree);
-            folder::PosixFileServices files;
-            const auto run =
-                testing::RunFromWindow(files, c.run.mode,
-                                       {testing::U16(c.run.search), testing::U16(c.run.replace),
-                                        testing::U16(c.run.pattern), tree.Text()},
-                                       c.run.subfolders, !c.run.ignore_case);
-            ASSERT_EQ(run.messages.size(), 1u);
-            std::string summary = testing::U8(run.messages[0]);
-            std::replace(summary.begin(), summary.end(), '\r', '\n');
-            EXPECT_EQ(summary, c.summary);
-            ExpectTree(c, tree);
-        }
-        testing::TempTree tree;
-        Fill(c, tree);
-        const auto before = testing::SnapshotTree(tree.Root());
-        auto args = Args(c, tree.Root());
-        args.push_back("--dry-run");
-        const auto dry = testing::RunProgram(POPURAN_CLI, args);
-        EXPECT_EQ(dry.status, 0) << dry.err;
-        EXPECT_EQ(testing::Differences(before, testing::SnapshotTree(tree.Root())),
-                  std::vector<std::string>{});
-        args.back() = "--verbose";
-        const auto real = testing::RunProgram(POPURAN_CLI, args);
-        EXPECT_EQ(real.status, 0) << real.err;
-        EXPECT_NE(real.out.find(std::string(c.summary) + "\n"), std::string::npos) << real.out;
-        EXPECT_EQ(dry.out, real.out);
-        EXPECT_EQ(dry.err, real.err);
-        ExpectTree(c, tree);
+        ExpectEveryWay(c);
+    }
+}
+
+TEST(BadInput, TextsPatternsAndNamesDamageNothingWhicheverWayTheyRun) {
+    std::string long_bytes, long_done;  // あ in code page 932, and z
+    for (int i = 0; i < 10000; ++i) {
+        long_bytes += "\x82\xA0";
+        long_done += "z";
+    }
+    const std::string long_file = "x" + long_bytes + "y" + long_bytes + "x" + long_bytes.substr(2);
+    const std::string long_txt = std::string(251, 'a') + ".txt";  // 255 bytes
+    std::string grows;  // Ⱥ takes three bytes in lower case
+    for (int i = 0; i < 125; ++i) {
+        grows += "\xC8\xBA";
+    }
+    grows += "A.TXT";
+    const Files names = {
+        {"A.TXT", "A.TXT"}, {"AB.TXT", "AB"}, {"表示.TXT", "表示"}, {"sub/C.TXT", "C"}};
+    const char* const not_counted = "rename fails (name too long): file stays, not counted";
+    const Case cases[] = {
+        {"mode 0: search text holds NUL",
+         {run::kModeReplace, std::u16string(u"\0b", 2), u"-", u"*", false, false},
+         {{"a.txt", std::string("a\0b\0b", 5)}},
+         {{"a.txt", "a--"}, {"a.txt.BAK", std::string("a\0b\0b", 5)}},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
+         "NUL matched like any character in a text file",
+         true},
+        {"mode 0: search and replacement with line ends",
+         {run::kModeReplace, u"\r\n", u"\n", u"*", false, false},
+         {{"a.txt", "l1\r\nl2\r\nl3"}},
+         {{"a.txt", "l1\nl2\nl3"}, {"a.txt.BAK", "l1\r\nl2\r\nl3"}},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
+         "line ends replaced exactly; nothing else changed"},
+        {"mode 0: search text is a lone surrogate",
+         {run::kModeReplace, u"\xD800", u"x", u"*", false, false},
+         {{"a.txt", "abc \x95\x5C"}},
+         {},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0",
+         "matches nothing; nothing written",
+         true},
+        {"mode 0: replacement text is a lone surrogate",
+         {run::kModeReplace, u"b", u"\xDC80", u"*", false, false},
+         {{"a.txt", "abc"}},
+         {},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0\n"
+         "文字コードが原因で置換できなかったファイルの数 = 1",
+         "no encoding can write it: the file is left as it was and counted"},
+        {"mode 0: search and replacement of 10,000 characters",
+         {run::kModeReplace, std::u16string(10000, u'あ'), std::u16string(10000, u'z'), u"*", false,
+          false},
+         {{"a.txt", long_file}},
+         {{"a.txt", "x" + long_done + "y" + long_done + "x" + long_bytes.substr(2)},
+          {"a.txt.BAK", long_file}},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
+         "both occurrences replaced exactly; one character less is no match"},
+        {"mode 1: replacement extension '../htm'",
+         {run::kModeExtension, u"txt", u"../htm", u"*", false, false},
+         {{"a.txt", "a"}, {"b.txt", "b"}},
+         {},
+         "検索したファイルの数 = 2\n置換したファイルの数 = 0\n処理できなかったファイルの数 = 2",
+         "a name out of the folder is refused: files stay, not counted"},
+        {"mode 2: pattern 表*.TXT",
+         {run::kModeLower, u"", u"", u"表*.TXT", false, false},
+         names,
+         {{"表示.txt", "表示"}, {"表示.TXT", ""}},
+         "検索したファイルの数 = 1\n変換したファイルの数 = 1",
+         "non-ASCII pattern matched by character: only 表示.TXT"},
+        {"mode 2: pattern sub/*.TXT",
+         {run::kModeLower, u"", u"", u"sub/*.TXT", false, false},
+         names,
+         {{"sub/c.txt", "C"}, {"sub/C.TXT", ""}},
+         "検索したファイルの数 = 1\n変換したファイルの数 = 1",
+         "the pattern's folder part names a folder below the search folder: its files only"},
+        {"mode 2: pattern sub/../*.TXT",
+         {run::kModeLower, u"", u"", u"sub/../*.TXT", false, false},
+         names,
+         {{"a.txt", "A.TXT"},
+          {"A.TXT", ""},
+          {"ab.txt", "AB"},
+          {"AB.TXT", ""},
+          {"表示.txt", "表示"},
+          {"表示.TXT", ""}},
+         "検索したファイルの数 = 3\n変換したファイルの数 = 3",
+         "a '..' in the pattern is taken as written, like any path"},
+        {"mode 0: 255-byte name (backup name would be 259 bytes)",
+         {run::kModeReplace, u"b", u"x", u"*", false, false},
+         {{long_txt, "abc"}},
+         {},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0\n"
+         "処理できなかったファイルの数 = 1",
+         "no backup possible, so no write-back: file untouched, not counted"},
+        {"mode 1: rename of a 255-byte name to a longer extension, beside a short one",
+         {run::kModeExtension, u"txt", u"html", u"*", false, false},
+         {{long_txt, "long"}, {"ok.txt", "ok"}},
+         {{"ok.html", "ok"}, {"ok.txt", ""}},
+         "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1",
+         not_counted},
+        {"mode 2: lower case makes a 255-byte name 380 bytes long",
+         {run::kModeLower, u"", u"", u"*", false, false},
+         {{grows, "abc"}},
+         {},
+         "検索したファイルの数 = 1\n変換したファイルの数 = 0\n処理できなかったファイルの数 = 1",
+         not_counted},
+        {"mode 2: name that is not UTF-8",
+         {run::kModeLower, u"", u"", u"*", false, false},
+         {{"\xFF\xFENAME.TXT", "abc"}},
+         {{"\xFF\xFEname.txt", "abc"}, {"\xFF\xFENAME.TXT", ""}},
+         "検索したファイルの数 = 1\n変換したファイルの数 = 1",
+         "letters converted, the other bytes kept exactly"},
+        {"mode 0: name that is not UTF-8",
+         {run::kModeReplace, u"b", u"x", u"*", false, false},
+         {{"\xFF\xFEmemo.txt", "abc"}},
+         {{"\xFF\xFEmemo.txt", "axc"}, {"\xFF\xFEmemo.txt.BAK", "abc"}},
+         "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 1",
+         "replaced; backup named with the same bytes plus .BAK"},
+    };
+    for (const Case& c : cases) {
+        ExpectEveryWay(c);
     }
 }
 
 }  // namespace
-}  // namespace popuran::run
+}  // namespace popuran::testing

@@ -80,15 +80,14 @@ protected:
 
 TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
     const std::string text = "ＡＢＣ 日本語の文章です。 abc\r\n";
-    struct Case {
+    const struct {
         const char16_t* search;
         const char16_t* replacement;
         bool ignore_case;
         const char* expected;   // the new text of every file that changes
         const char* unchanged;  // the files that keep their bytes, by first letter
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {u"abc", u"xyz", false, "ＡＢＣ 日本語の文章です。 xyz\r\n", "", "ASCII search"},
         {u"日本語", u"英語", false, "ＡＢＣ 英語の文章です。 abc\r\n", "", "Japanese search"},
         {u"abc", u"한", false, "ＡＢＣ 日本語の文章です。 한\r\n", "ce",
@@ -97,7 +96,7 @@ TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
         {u"。", u"〜", false, "ＡＢＣ 日本語の文章です〜 abc\r\n", "",
          "〜 written as each encoding's code for it"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         for (const Form& form : kForms) {
             tree.Create(form.name, InForm(form, text));

@@ -92,14 +92,13 @@ TEST(SearchPattern, AWindowCutInsideAMatchKeepsItsStart) {
 }
 
 TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
-    struct Case {
+    const struct {
         std::string name;
         std::string bytes;
         bool changed;
         bool read;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"notes.txt", std::string("a\0b", 3), true, true, "a text ending is not scanned"},
         {"index.Htm", "a", true, true, "mixed case ending"},
         {"notes_txt", "a", true, true, "the last letters count, not an extension"},
@@ -122,15 +121,14 @@ TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
 }
 
 TEST_F(ReplaceInFileTest, MatchesCharactersNotBytes) {
-    struct Case {
+    const struct {
         std::string before;
         std::u16string search;
         std::u16string replacement;
         bool case_sensitive;
         std::string after;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"\x83\x5C\\\x95\x5C", u"\\", u"/", true, "\x83\x5C/\x95\x5C",
          "the 5C trail of ソ and 表 is no backslash"},
         {"\x83\x6E\x65\x65\x64\x6C\x65", u"NEEDLE", u"pin", false, "\x83\x6E\x65\x65\x64\x6C\x65",
@@ -175,14 +173,13 @@ TEST_F(ReplaceInFileTest, AStopLeavesTheFileUntouched) {
 }
 
 TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
-    struct Case {
+    const struct {
         int matches;
         std::int32_t ticks_before;
         std::vector<std::string> status;
         int yields;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {19, 0, {Cell(1)}, 0, "19: no step, then 19 folds to cell 1"},
         {45, 0, {Cell(1), Cell(2), Cell(5)}, 2, "45: steps 1 and 2, then cell 5"},
         {10, 15, {Cell(1), Cell(5)}, 1, "the step restarts per file, the end uses the run"},

@@ -74,12 +74,11 @@ TEST_F(RunControlTest, CaptionsThroughARunAndTheSummaryBeforeTheButtonComesBack)
 }
 
 TEST_F(RunControlTest, ExtensionModeMakesThePatternCarryTheSearchExtension) {
-    struct Case {
+    const struct {
         const char* pattern;
         const char* search;
         const char* expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"*.htm", "html", "*.html"}, {"readme", "txt", "readme.txt"}, {"*.txt", "*", "*.*"},
         {"*", "txt", "*.txt"},       {"a.b.c", "txt", "a.b.txt"},     {"*.txt", "txt", "*.txt"},
     };

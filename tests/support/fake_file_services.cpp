@@ -89,7 +89,7 @@ int FakeFileServices::Enter(FileOp op, std::u16string_view path, std::u16string_
             actions.push_back(action->second);
         }
         const auto fail = fail_at_.find({op, nth});
-        error = fail != fail_at_.end() ? fail->second : fail_every_[Index(op)];
+        error = fail != fail_at_.end() ? fail->second : 0;
         const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
         for (Named& rule : named_) {
             if (rule.op != op || !name.starts_with(rule.prefix)) {

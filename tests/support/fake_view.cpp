@@ -49,8 +49,6 @@ void FakeView::ShowMessage(std::u16string_view text) {
     caption_log.push_back(u"Message=" + std::u16string(text));
 }
 
-void FakeView::FocusBox(int box) { focus.push_back(box); }
-
 void FakeView::RecordHistory() { ++history_calls; }
 
 void FakeView::ReportChange(const run::Change& change) { changes.push_back(change); }
@@ -84,7 +82,7 @@ WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
     view.chk_sub = subfolders;
     view.chk_bin = case_sensitive;
     control.CmdRpl_Click();
-    return WindowRun{control.State(), view.messages, view.focus, view.Failures()};
+    return WindowRun{control.State(), view.messages, view.Failures()};
 }
 
 }  // namespace popuran::testing

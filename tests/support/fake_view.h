@@ -24,7 +24,7 @@ public:
     void SetCaption(run::Caption which, std::u16string_view text) override;
     void EnableStartButton(bool enabled) override;
     void ShowMessage(std::u16string_view text) override;
-    void FocusBox(int box) override;
+    void FocusBox(int) override {}
     void RecordHistory() override;
     void ReportChange(const run::Change& change) override;
 
@@ -42,7 +42,6 @@ public:
     std::vector<std::u16string> caption_log;
     bool start_enabled = true;
     std::vector<std::u16string> messages;
-    std::vector<int> focus;
     int history_calls = 0;
     std::vector<run::Change> changes;
     int yields = 0;
@@ -59,7 +58,6 @@ private:
 struct WindowRun {
     run::RunState state;
     std::vector<std::u16string> messages;
-    std::vector<int> focus;
     std::vector<run::FailedFile> failures;
 };
 

@@ -22,7 +22,6 @@
 #include "run/run_control.h"
 #include "run/undo.h"
 #include "support/fake_view.h"
-#include "support/safety_row.h"
 #include "support/temp_tree.h"
 #include "support/tree_snapshot.h"
 
