@@ -134,7 +134,7 @@ TEST_F(RunControlTest, RenamesReadNoFile) {
     testing::FakeFileServices counted;
     counted.AllowConcurrentReads();
     const auto run = testing::RunFromWindow(counted, kModeLower, {u"", u"", u"*", tree.Text()},
-                                            /*subfolders=*/true);
+                                            {.subfolders = true});
     EXPECT_EQ(run.state.ChangedFileCount, 2);
     EXPECT_EQ(counted.Calls(testing::FileOp::OpenInput), 0);
 }

@@ -40,8 +40,8 @@ WindowRun RunOnce(const Settings& s, const std::string& root,
     if (arrange) {
         arrange(files);
     }
-    WindowRun run =
-        RunFromWindow(files, s.mode, {s.search, s.replace, u"*", U16(root)}, s.subfolders);
+    WindowRun run = RunFromWindow(files, s.mode, {s.search, s.replace, u"*", U16(root)},
+                                  {.subfolders = s.subfolders});
     if (log != nullptr) {
         *log = files.Log();
     }
@@ -254,7 +254,7 @@ TEST(BadInput, FolderLoopsAndLinksOutOfTheTreeAreNotFollowed) {
     const TreeSnapshot before = SnapshotTree(tree.Root());
     folder::PosixFileServices files;
     const WindowRun out =
-        RunFromWindow(files, run::kModeLower, {u"", u"", u"*", tree.Text()}, true);
+        RunFromWindow(files, run::kModeLower, {u"", u"", u"*", tree.Text()}, {.subfolders = true});
     ASSERT_EQ(out.messages.size(), 1u);
     EXPECT_EQ(U8(out.messages[0]), "検索したファイルの数 = 2\r変換したファイルの数 = 2");
     EXPECT_EQ(outside.Names(), std::vector<std::string>{"OUT.TXT"});

@@ -11,7 +11,6 @@
 
 #include "folder/services/journal.h"
 #include "folder/services/utf8.h"
-#include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 #include "support/tree_snapshot.h"
@@ -32,14 +31,10 @@ struct Fixture {
     // One run from the fake window over tree/t, journalled.
     void Run(RunMode mode, const std::string& search, const std::string& replace,
              const std::string& pattern) {
-        testing::FakeView view;
-        RunControl control(view, files);
-        control.SetJournal(&journal);
-        control.State().CurrentMode = mode;
-        view.boxes = {U16(search), U16(replace), U16(pattern), tree.Text("t")};
-        view.chk_sub = true;
-        control.CmdRpl_Click();
-        ASSERT_EQ(control.LastOutcome(), RunControl::Outcome::Completed);
+        const auto run = testing::RunFromWindow(
+            files, mode, {U16(search), U16(replace), U16(pattern), tree.Text("t")},
+            {.subfolders = true, .journal = &journal});
+        ASSERT_EQ(run.messages.size(), 1u) << "the summary of a completed run";
     }
     UndoResult Undo() {
         auto result = UndoRun(real, state.Root(), "");

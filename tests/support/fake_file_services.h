@@ -27,7 +27,7 @@ enum class FileOp {
     AtomicCommit,
     CopyForBackup,
     Rename,
-    kCount,
+    kCount
 };
 
 // Forwards every call to real POSIX services. The nth call (1-based) of an operation can fail

@@ -73,16 +73,17 @@ std::string U8(std::u16string_view text) { return folder::TextToUtf8(text); }
 std::u16string U16(std::string_view utf8) { return folder::Utf8ToText(utf8); }
 
 WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
-                        const std::array<std::u16string, 4>& boxes, bool subfolders,
-                        bool case_sensitive) {
+                        const std::array<std::u16string, 4>& boxes, const RunOptions& options) {
     FakeView view;
     run::RunControl control(view, files);
+    control.SetJournal(options.journal);
     control.State().CurrentMode = mode;
+    control.State().Encoding = options.encoding;
     view.boxes = boxes;
-    view.chk_sub = subfolders;
-    view.chk_bin = case_sensitive;
+    view.chk_sub = options.subfolders;
+    view.chk_bin = options.case_sensitive;
     control.CmdRpl_Click();
-    return WindowRun{control.State(), view.messages, view.Failures()};
+    return WindowRun{control.State(), view.messages, view.Failures(), view.changes};
 }
 
 }  // namespace popuran::testing

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "folder/services/file_services.h"
+#include "folder/services/journal.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
 
@@ -59,13 +60,21 @@ struct WindowRun {
     run::RunState state;
     std::vector<std::u16string> messages;
     std::vector<run::FailedFile> failures;
+    std::vector<run::Change> changes;
+};
+
+// The window's choices besides the mode and the boxes; the journal, if any, records the run.
+struct RunOptions {
+    bool subfolders = false;
+    bool case_sensitive = true;
+    run::EncodingChoice encoding = run::kEncodingAuto;
+    folder::JournalWriter* journal = nullptr;
 };
 
 // The whole-run helper of the tests: mode and the four boxes (search, replacement, pattern,
 // folder) set as a user would, then Start clicked once.
 WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
-                        const std::array<std::u16string, 4>& boxes, bool subfolders,
-                        bool case_sensitive = true);
+                        const std::array<std::u16string, 4>& boxes, const RunOptions& options = {});
 
 // Text helpers for assertions: UTF-16 <-> UTF-8 for readable failure output.
 std::string U8(std::u16string_view text);
