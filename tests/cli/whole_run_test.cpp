@@ -11,7 +11,6 @@
 #include "support/fake_view.h"
 #include "support/program_run.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace popuran::testing {
 namespace {

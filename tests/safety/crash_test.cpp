@@ -18,7 +18,6 @@
 
 #include "support/program_run.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace popuran::testing {
 namespace {

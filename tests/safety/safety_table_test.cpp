@@ -19,7 +19,6 @@
 #include "support/fake_file_services.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace popuran::testing {
 namespace {

@@ -13,7 +13,6 @@
 #include "folder/services/utf8.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace popuran::run {
 namespace {

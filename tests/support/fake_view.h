@@ -18,19 +18,23 @@ class FakeView : public run::RunView {
 public:
     FakeView();
 
-    std::u16string BoxText(int box) const override;
-    void SetBoxText(int box, std::u16string_view text) override;
-    bool Checked(run::CheckBox which) const override;
+    std::u16string BoxText(int box) const override { return boxes.at(static_cast<size_t>(box)); }
+    void SetBoxText(int box, std::u16string_view text) override {
+        boxes.at(static_cast<size_t>(box)) = std::u16string(text);
+    }
+    bool Checked(run::CheckBox which) const override {
+        return which == run::CheckBox::ChkSub ? chk_sub : chk_bin;
+    }
     std::u16string CaptionText(run::Caption which) const override;
     void SetCaption(run::Caption which, std::u16string_view text) override;
-    void EnableStartButton(bool enabled) override;
+    void EnableStartButton(bool enabled) override { start_enabled = enabled; }
     void ShowMessage(std::u16string_view text) override;
     void FocusBox(int) override {}
-    void RecordHistory() override;
-    void ReportChange(const run::Change& change) override;
+    void RecordHistory() override { ++history_calls; }
+    void ReportChange(const run::Change& change) override { changes.push_back(change); }
 
     // Runs `action` at the nth real yield (1-based) and at no other.
-    void AtYield(int nth, std::function<void()> action);
+    void AtYield(int nth, std::function<void()> action) { at_yield_[nth] = std::move(action); }
     // Runs `action` at every real yield.
     void OnEveryYield(std::function<void()> action) { every_yield_ = std::move(action); }
 

@@ -22,7 +22,6 @@
 #include "run/undo.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace {
 
