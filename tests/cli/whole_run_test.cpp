@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,10 +23,12 @@ struct Case {
     struct {
         run::RunMode mode;
         std::u16string search, replace, pattern;
-        bool subfolders, ignore_case;
+        bool subfolders = false, ignore_case = false;
     } run;
     Files before;
-    Files after;                   // only the files that change, appear ("" for gone) or must stay
+    // Mode 0: the new bytes of each file that changes, whose backup NAME.BAK must hold the old
+    // ones. The other modes: the new name of each file renamed. Nothing else may change.
+    Files changes;
     const char* summary;           // the summary's lines, joined by '\n'
     const char* result = nullptr;  // bad input: what the program does, for the safety table
     bool window_only = false;      // texts that no command line can carry (NUL, lone surrogates)
@@ -42,7 +45,7 @@ const Case kCases[] = {
     // Text by the last letters of the name, in either case; failing that, by the lack of a zero
     // byte. Binary endings are never changed.
     {"text files only, backups first, a lower-case .bak left alone",
-     {run::kModeReplace, u"needle", u"pin", u"*", false, false},
+     {run::kModeReplace, u"needle", u"pin", u"*"},
      {{"a.txt", "needle and needle"},
       {"b.TXT", "none"},
       {"c.bak", "needle"},
@@ -56,76 +59,63 @@ const Case kCases[] = {
       {"PHOTO.JPEG", "needle"},
       {"song.mp3", "needle"}},
      {{"a.txt", "pin and pin"},
-      {"a.txt.BAK", "needle and needle"},
       {"f.Htm", std::string("pin\0", 4)},
-      {"f.Htm.BAK", std::string("needle\0", 7)},
       {"g_txt", "pin"},
-      {"g_txt.BAK", "needle"},
-      {"README", "pin"},
-      {"README.BAK", "needle"}},
+      {"README", "pin"}},
      "検索したファイルの数 = 11\n置換したファイルの数 = 4\n置換した文字列の数 = 5"},
     {"every folder's files, and a replacement that holds the search text",
      {run::kModeReplace, u"a", u"ab", u"*.txt", true, true},
      {{"1.txt", "Aa"}, {"2.txt", "a"}, {"s/3.txt", "a"}},
-     {{"1.txt", "abab"},
-      {"1.txt.BAK", "Aa"},
-      {"2.txt", "ab"},
-      {"2.txt.BAK", "a"},
-      {"s/3.txt", "ab"},
-      {"s/3.txt.BAK", "a"}},
+     {{"1.txt", "abab"}, {"2.txt", "ab"}, {"s/3.txt", "ab"}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 3\n置換した文字列の数 = 4"},
     {"letter case only where it matters",
-     {run::kModeReplace, u"Needle", u"pin", u"*.txt", false, false},
+     {run::kModeReplace, u"Needle", u"pin", u"*.txt"},
      {{"a.txt", "needle Needle"}},
-     {{"a.txt", "needle pin"}, {"a.txt.BAK", "needle Needle"}},
+     {{"a.txt", "needle pin"}},
      "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 1"},
     {"lower case: empty files and taken names are left",
-     {run::kModeLower, u"", u"", u"*", false, false},
+     {run::kModeLower, u"", u"", u"*"},
      {{"A.TXT", "x"}, {"a.txt", "y"}, {"EMPTY.TXT", ""}, {"Mixed.Txt", "z"}},
-     {{"mixed.txt", "z"}, {"Mixed.Txt", ""}},
+     {{"Mixed.Txt", "mixed.txt"}},
      "検索したファイルの数 = 4\n変換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
     {"upper case: empty files are left",
-     {run::kModeUpper, u"", u"", u"*.txt", false, false},
+     {run::kModeUpper, u"", u"", u"*.txt"},
      {{"e.txt", ""}, {"m.txt", "x"}},
-     {{"M.TXT", "x"}, {"m.txt", ""}},
+     {{"m.txt", "M.TXT"}},
      "検索したファイルの数 = 2\n変換したファイルの数 = 1"},
     {"extensions: an existing name is never taken",
-     {run::kModeExtension, u"htm", u"html", u"*", false, false},
+     {run::kModeExtension, u"htm", u"html", u"*"},
      {{"page.htm", "p"}, {"x.htm", "x"}, {"x.html", "old"}},
-     {{"page.html", "p"}, {"page.htm", ""}},
+     {{"page.htm", "page.html"}},
      "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
     {"extensions by content; an empty file has none",
-     {run::kModeExtension, u"dat", u"*", u"*.dat", false, false},
+     {run::kModeExtension, u"dat", u"*", u"*.dat"},
      {{"pic.dat", kGif},
       {"e.dat", ""},
       {"page.dat", "<html><head><title>t</title></head><body>"},
       {"photo.dat", kExif}},
-     {{"pic.gif", kGif},
-      {"pic.dat", ""},
-      {"page.html", "<html><head><title>t</title></head><body>"},
-      {"page.dat", ""},
-      {"photo.jpg", kExif},
-      {"photo.dat", ""}},
+     {{"pic.dat", "pic.gif"}, {"page.dat", "page.html"}, {"photo.dat", "photo.jpg"}},
      "検索したファイルの数 = 4\n置換したファイルの数 = 3"},
     {"the first rename takes the name the next one wanted",
-     {run::kModeLower, u"", u"", u"*", false, false},
+     {run::kModeLower, u"", u"", u"*"},
      {{"A.TXT", "1"}, {"a.TXT", "2"}, {"B.txt", "3"}},
-     {{"a.txt", "1"}, {"A.TXT", ""}, {"b.txt", "3"}, {"B.txt", ""}},
+     {{"A.TXT", "a.txt"}, {"B.txt", "b.txt"}},
      "検索したファイルの数 = 3\n変換したファイルの数 = 2\n処理できなかったファイルの数 = 1"},
     {"several files want one name",
-     {run::kModeExtension, u"*", u"b", u"*", false, false},
+     {run::kModeExtension, u"*", u"b", u"*"},
      {{"m.a", "1"}, {"m.b", "2"}, {"n.a", "3"}},
-     {{"n.b", "3"}, {"n.a", ""}},
+     {{"n.a", "n.b"}},
      "検索したファイルの数 = 3\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1"},
 };
 
 // The tree after a run: `before` with the case's changes.
 TreeSnapshot Expected(const Case& c, TreeSnapshot tree) {
-    for (const auto& [name, bytes] : c.after) {
-        if (bytes.empty() && !tree.files[name].empty()) {
-            tree.files.erase(name);
+    for (const auto& [name, change] : c.changes) {
+        if (c.run.mode == run::kModeReplace) {
+            tree.files[name + ".BAK"] = std::exchange(tree.files[name], change);
         } else {
-            tree.files[name] = bytes;
+            tree.files[change] = tree.files[name];
+            tree.files.erase(name);
         }
     }
     return tree;
@@ -211,102 +201,95 @@ TEST(BadInput, TextsPatternsAndNamesDamageNothingWhicheverWayTheyRun) {
     }
     grows += "A.TXT";
     const Files names = {
-        {"A.TXT", "A.TXT"}, {"AB.TXT", "AB"}, {"表示.TXT", "表示"}, {"sub/C.TXT", "C"}};
+        {"A.TXT", "A"}, {"AB.TXT", "AB"}, {"表示.TXT", "表示"}, {"sub/C.TXT", "C"}};
     const char* const not_counted = "rename fails (name too long): file stays, not counted";
     const Case cases[] = {
         {"mode 0: search text holds NUL",
-         {run::kModeReplace, std::u16string(u"\0b", 2), u"-", u"*", false, false},
+         {run::kModeReplace, std::u16string(u"\0b", 2), u"-", u"*"},
          {{"a.txt", std::string("a\0b\0b", 5)}},
-         {{"a.txt", "a--"}, {"a.txt.BAK", std::string("a\0b\0b", 5)}},
+         {{"a.txt", "a--"}},
          "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
          "NUL matched like any character in a text file",
          true},
         {"mode 0: search and replacement with line ends",
-         {run::kModeReplace, u"\r\n", u"\n", u"*", false, false},
+         {run::kModeReplace, u"\r\n", u"\n", u"*"},
          {{"a.txt", "l1\r\nl2\r\nl3"}},
-         {{"a.txt", "l1\nl2\nl3"}, {"a.txt.BAK", "l1\r\nl2\r\nl3"}},
+         {{"a.txt", "l1\nl2\nl3"}},
          "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
          "line ends replaced exactly; nothing else changed"},
         {"mode 0: search text is a lone surrogate",
-         {run::kModeReplace, u"\xD800", u"x", u"*", false, false},
+         {run::kModeReplace, u"\xD800", u"x", u"*"},
          {{"a.txt", "abc \x95\x5C"}},
          {},
          "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0",
          "matches nothing; nothing written",
          true},
         {"mode 0: replacement text is a lone surrogate",
-         {run::kModeReplace, u"b", u"\xDC80", u"*", false, false},
+         {run::kModeReplace, u"b", u"\xDC80", u"*"},
          {{"a.txt", "abc"}},
          {},
          "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0\n"
          "文字コードが原因で置換できなかったファイルの数 = 1",
          "no encoding can write it: the file is left as it was and counted"},
         {"mode 0: search and replacement of 10,000 characters",
-         {run::kModeReplace, std::u16string(10000, u'あ'), std::u16string(10000, u'z'), u"*", false,
-          false},
+         {run::kModeReplace, std::u16string(10000, u'あ'), std::u16string(10000, u'z'), u"*"},
          {{"a.txt", long_file}},
-         {{"a.txt", "x" + long_done + "y" + long_done + "x" + long_bytes.substr(2)},
-          {"a.txt.BAK", long_file}},
+         {{"a.txt", "x" + long_done + "y" + long_done + "x" + long_bytes.substr(2)}},
          "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 2",
          "both occurrences replaced exactly; one character less is no match"},
         {"mode 1: replacement extension '../htm'",
-         {run::kModeExtension, u"txt", u"../htm", u"*", false, false},
+         {run::kModeExtension, u"txt", u"../htm", u"*"},
          {{"a.txt", "a"}, {"b.txt", "b"}},
          {},
          "検索したファイルの数 = 2\n置換したファイルの数 = 0\n処理できなかったファイルの数 = 2",
          "a name out of the folder is refused: files stay, not counted"},
         {"mode 2: pattern 表*.TXT",
-         {run::kModeLower, u"", u"", u"表*.TXT", false, false},
+         {run::kModeLower, u"", u"", u"表*.TXT"},
          names,
-         {{"表示.txt", "表示"}, {"表示.TXT", ""}},
+         {{"表示.TXT", "表示.txt"}},
          "検索したファイルの数 = 1\n変換したファイルの数 = 1",
          "non-ASCII pattern matched by character: only 表示.TXT"},
         {"mode 2: pattern sub/*.TXT",
-         {run::kModeLower, u"", u"", u"sub/*.TXT", false, false},
+         {run::kModeLower, u"", u"", u"sub/*.TXT"},
          names,
-         {{"sub/c.txt", "C"}, {"sub/C.TXT", ""}},
+         {{"sub/C.TXT", "sub/c.txt"}},
          "検索したファイルの数 = 1\n変換したファイルの数 = 1",
          "the pattern's folder part names a folder below the search folder: its files only"},
         {"mode 2: pattern sub/../*.TXT",
-         {run::kModeLower, u"", u"", u"sub/../*.TXT", false, false},
+         {run::kModeLower, u"", u"", u"sub/../*.TXT"},
          names,
-         {{"a.txt", "A.TXT"},
-          {"A.TXT", ""},
-          {"ab.txt", "AB"},
-          {"AB.TXT", ""},
-          {"表示.txt", "表示"},
-          {"表示.TXT", ""}},
+         {{"A.TXT", "a.txt"}, {"AB.TXT", "ab.txt"}, {"表示.TXT", "表示.txt"}},
          "検索したファイルの数 = 3\n変換したファイルの数 = 3",
          "a '..' in the pattern is taken as written, like any path"},
         {"mode 0: 255-byte name (backup name would be 259 bytes)",
-         {run::kModeReplace, u"b", u"x", u"*", false, false},
+         {run::kModeReplace, u"b", u"x", u"*"},
          {{long_txt, "abc"}},
          {},
          "検索したファイルの数 = 1\n置換したファイルの数 = 0\n置換した文字列の数 = 0\n"
          "処理できなかったファイルの数 = 1",
          "no backup possible, so no write-back: file untouched, not counted"},
         {"mode 1: rename of a 255-byte name to a longer extension, beside a short one",
-         {run::kModeExtension, u"txt", u"html", u"*", false, false},
+         {run::kModeExtension, u"txt", u"html", u"*"},
          {{long_txt, "long"}, {"ok.txt", "ok"}},
-         {{"ok.html", "ok"}, {"ok.txt", ""}},
+         {{"ok.txt", "ok.html"}},
          "検索したファイルの数 = 2\n置換したファイルの数 = 1\n処理できなかったファイルの数 = 1",
          not_counted},
         {"mode 2: lower case makes a 255-byte name 380 bytes long",
-         {run::kModeLower, u"", u"", u"*", false, false},
+         {run::kModeLower, u"", u"", u"*"},
          {{grows, "abc"}},
          {},
          "検索したファイルの数 = 1\n変換したファイルの数 = 0\n処理できなかったファイルの数 = 1",
          not_counted},
         {"mode 2: name that is not UTF-8",
-         {run::kModeLower, u"", u"", u"*", false, false},
+         {run::kModeLower, u"", u"", u"*"},
          {{"\xFF\xFENAME.TXT", "abc"}},
-         {{"\xFF\xFEname.txt", "abc"}, {"\xFF\xFENAME.TXT", ""}},
+         {{"\xFF\xFENAME.TXT", "\xFF\xFEname.txt"}},
          "検索したファイルの数 = 1\n変換したファイルの数 = 1",
          "letters converted, the other bytes kept exactly"},
         {"mode 0: name that is not UTF-8",
-         {run::kModeReplace, u"b", u"x", u"*", false, false},
+         {run::kModeReplace, u"b", u"x", u"*"},
          {{"\xFF\xFEmemo.txt", "abc"}},
-         {{"\xFF\xFEmemo.txt", "axc"}, {"\xFF\xFEmemo.txt.BAK", "abc"}},
+         {{"\xFF\xFEmemo.txt", "axc"}},
          "検索したファイルの数 = 1\n置換したファイルの数 = 1\n置換した文字列の数 = 1",
          "replaced; backup named with the same bytes plus .BAK"},
     };

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include <iconv.h>
 

@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
