@@ -1,6 +1,8 @@
 // Whole runs: each case goes through every way of running it (the window's run, the command
-// line, the command line's dry run) and must end with the same tree and the same summary.
+// line, the command line's dry run) and must end with the same tree and the same summary; the
+// command line's undo then gives the tree of before back.
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
@@ -151,6 +153,8 @@ void ExpectEveryWay(const Case& c) {
         expect_done(tree, before);
     }
     if (!c.window_only) {
+        const TempTree state;  // the journal of this run alone, for the undo
+        setenv("XDG_STATE_HOME", state.Root().c_str(), 1);
         TempTree tree;
         const TreeSnapshot before = fresh_tree(tree);
         std::vector<std::string> args = {"--mode",    std::to_string(c.run.mode),
@@ -175,6 +179,21 @@ void ExpectEveryWay(const Case& c) {
         EXPECT_EQ(dry.out, real.out);
         EXPECT_EQ(dry.err, real.err);
         expect_done(tree, before);
+        // The undo gives every file back and keeps the backups. A run that changed nothing may
+        // leave nothing to undo.
+        const auto undo = RunProgram(POPURAN_CLI, {"--undo"});
+        if (!c.changes.empty()) {
+            EXPECT_EQ(undo.out, "元に戻したファイルの数 = " + std::to_string(c.changes.size()) +
+                                    "\n元に戻せなかったファイルの数 = 0\n")
+                << undo.err;
+        }
+        TreeSnapshot undone = before;
+        for (const auto& [name, change] : c.changes) {
+            if (c.run.mode == run::kModeReplace) {
+                undone.files[name + ".BAK"] = before.files.at(name);
+            }
+        }
+        EXPECT_EQ(Differences(undone, SnapshotTree(tree.Root())), std::vector<std::string>{});
     }
     if (c.result != nullptr) {
         RecordSafetyRow("bad input", c.why, c.result, damaged);
