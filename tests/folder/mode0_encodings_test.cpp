@@ -1,17 +1,13 @@
-// Mode 0 on files in every encoding, through the run as the window and the command line run it.
+// Mode 0 on files in every encoding, through the run that the window and the command line share.
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include <iconv.h>
 
 #include <gtest/gtest.h>
 
-#include "folder/services/dry_run_file_services.h"
 #include "folder/services/file_services.h"
-#include "run/run_control.h"
 #include "support/fake_view.h"
 #include "support/temp_tree.h"
 
@@ -58,37 +54,27 @@ std::string InForm(const Form& form, const std::string& utf8) {
 
 class Mode0EncodingsTest : public ::testing::Test {
 protected:
-    RunControl& Run(std::u16string search, std::u16string replacement, bool ignore_case = false,
-                    EncodingChoice encoding = kEncodingAuto, bool dry = false) {
-        view = testing::FakeView();
-        view.boxes = {std::move(search), std::move(replacement), u"*.txt", tree.Text()};
-        view.chk_bin = !ignore_case;
-        control = std::make_unique<RunControl>(
-            view, dry ? static_cast<folder::FileServices&>(dry_files) : real);
-        control->State().CurrentMode = kModeReplace;
-        control->State().Encoding = encoding;
-        control->CmdRpl_Click();
-        return *control;
+    testing::WindowRun Run(std::u16string search, std::u16string replacement,
+                           bool ignore_case = false, EncodingChoice encoding = kEncodingAuto) {
+        return testing::RunFromWindow(
+            real, kModeReplace, {std::move(search), std::move(replacement), u"*.txt", tree.Text()},
+            {.case_sensitive = !ignore_case, .encoding = encoding});
     }
 
     testing::TempTree tree;
-    testing::FakeView view;
     folder::PosixFileServices real;
-    folder::DryRunFileServices dry_files{real};
-    std::unique_ptr<RunControl> control;
 };
 
 TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
     const std::string text = "ＡＢＣ 日本語の文章です。 abc\r\n";
-    struct Case {
+    const struct {
         const char16_t* search;
         const char16_t* replacement;
         bool ignore_case;
         const char* expected;   // the new text of every file that changes
         const char* unchanged;  // the files that keep their bytes, by first letter
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {u"abc", u"xyz", false, "ＡＢＣ 日本語の文章です。 xyz\r\n", "", "ASCII search"},
         {u"日本語", u"英語", false, "ＡＢＣ 英語の文章です。 abc\r\n", "", "Japanese search"},
         {u"abc", u"한", false, "ＡＢＣ 日本語の文章です。 한\r\n", "ce",
@@ -97,41 +83,31 @@ TEST_F(Mode0EncodingsTest, EveryEncodingIsReplacedInItsOwnBytes) {
         {u"。", u"〜", false, "ＡＢＣ 日本語の文章です〜 abc\r\n", "",
          "〜 written as each encoding's code for it"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         for (const Form& form : kForms) {
             tree.Create(form.name, InForm(form, text));
         }
         const std::string unchanged = c.unchanged;
-        Run(c.search, c.replacement, c.ignore_case);
+        const auto run = Run(c.search, c.replacement, c.ignore_case);
         for (const Form& form : kForms) {
             SCOPED_TRACE(form.name);
             const bool keeps = unchanged.find(form.name[0]) != std::string::npos;
             // A byte order mark and the CRLF line ends stay; every other byte is the encoding's.
             EXPECT_EQ(tree.Read(form.name), InForm(form, keeps ? text : c.expected));
-            EXPECT_EQ(tree.Exists(std::string(form.name) + ".BAK"), !keeps);
+            // A backup where the file changed, removed for the next case.
+            EXPECT_EQ(std::remove(tree.Path(std::string(form.name) + ".BAK").c_str()) == 0, !keeps);
         }
         // Each change names the encoding it was written in.
-        for (const auto& change : view.changes) {
+        for (const auto& change : run.changes) {
             const std::string name = U8(change.path.substr(change.path.rfind(u'/') + 1));
             const auto form = std::find_if(std::begin(kForms), std::end(kForms),
                                            [&](const Form& f) { return name == f.name; });
             ASSERT_NE(form, std::end(kForms));
             EXPECT_EQ(change.encoding, form->encoding);
         }
-        const auto& state = control->State();
-        EXPECT_EQ(state.ChangedFileCount, 6 - static_cast<int>(unchanged.size()));
-        EXPECT_EQ(state.EncodingSkippedCount, static_cast<int>(unchanged.size()));
-        const bool summary_line = U8(view.messages.back())
-                                      .find(
-                                          "文字コードが原因で置換できなかった"
-                                          "ファイルの数 = 2") != std::string::npos;
-        EXPECT_EQ(summary_line, !unchanged.empty());
-        for (const auto& name : tree.Names()) {
-            if (name.ends_with(".BAK")) {
-                std::remove(tree.Path(name).c_str());
-            }
-        }
+        EXPECT_EQ(run.state.ChangedFileCount, 6 - static_cast<int>(unchanged.size()));
+        EXPECT_EQ(run.state.EncodingSkippedCount, static_cast<int>(unchanged.size()));
     }
 }
 
@@ -141,18 +117,18 @@ TEST_F(Mode0EncodingsTest, UncertainFilesChangeOnlyWhereEveryReadingAgrees) {
     tree.Create("eucjp.txt", "\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF");  // 日本の文章
     tree.Create("short.txt", "\xD0\xDE");
     Run(u"ﾆ", u"X");
-    Run(u"ﾐ", u"X");
+    auto run = Run(u"ﾐ", u"X");
     EXPECT_EQ(tree.Read("eucjp.txt"), "\xC6\xFC\xCB\xDC\xA4\xCE\xCA\xB8\xBE\xCF");
     EXPECT_EQ(tree.Read("short.txt"), "\xD0\xDE");
-    EXPECT_EQ(control->State().EncodingSkippedCount, 1);
-    EXPECT_EQ(control->State().ChangedFileCount, 0);
+    EXPECT_EQ(run.state.EncodingSkippedCount, 1);
+    EXPECT_EQ(run.state.ChangedFileCount, 0);
     // An ASCII search and replacement change every reading alike (letter case aside, when it
     // does not matter): the file is changed.
     tree.Create("short.txt", "\xD0\xDE ABC");
-    Run(u"abc", u"xyz", /*ignore_case=*/true);
+    run = Run(u"abc", u"xyz", /*ignore_case=*/true);
     EXPECT_EQ(tree.Read("short.txt"), "\xD0\xDE xyz");
-    EXPECT_EQ(control->State().EncodingSkippedCount, 0);
-    EXPECT_EQ(control->State().ChangedFileCount, 1);
+    EXPECT_EQ(run.state.EncodingSkippedCount, 0);
+    EXPECT_EQ(run.state.ChangedFileCount, 1);
     // A non-ASCII replacement in an ASCII-only file is written as UTF-8.
     tree.Create("ascii.txt", "abc\n");
     Run(u"abc", u"漢字");
@@ -166,8 +142,7 @@ TEST_F(Mode0EncodingsTest, AFixedChoiceReadsEveryFileInIt) {
     EXPECT_EQ(tree.Read("euc.txt"), Iconv("EUC-JP", "英語の文章です。\n"));
     EXPECT_EQ(tree.Read("sjis.txt"), Iconv("CP932", "日本語の文章です。\n"));
     // Code page 932 refuses at Start what it cannot write; 〜 it can.
-    Run(u"です", u"한", false, kEncodingCp932);
-    EXPECT_EQ(U8(view.messages.back()),
+    EXPECT_EQ(U8(Run(u"です", u"한", false, kEncodingCp932).messages.back()),
               "置換後の文字列に Shift_JIS で表せない文字が含まれています。");
     Run(u"です", u"〜", false, kEncodingCp932);
     EXPECT_EQ(tree.Read("sjis.txt"), Iconv("CP932", "日本語の文章〜。\n"));

@@ -29,7 +29,6 @@ constexpr std::size_t kPiece = std::size_t{128} << 10;  // the look-ahead's read
 // n filler bytes that hold no "needle" and no code page 932 lead byte.
 std::string Filler(std::size_t n) {
     std::string s;
-    s.reserve(n);
     while (s.size() < n) {
         s += "haystack straw hay ";
     }
@@ -97,10 +96,7 @@ TEST_F(ReplaceAheadTest, BytesOfTheSearchTextInsideACharacterAreNoMatch) {
     PosixFileServices files;
     // 0x95 0x5C is one character; its second byte is the code of '\' on its own.
     Expect(files, u"\\", true,
-           {
-               {"pair.txt", "\x95\x5C\x95\x5C", true},
-               {"single.txt", "\x95\x5C\\", false},
-           });
+           {{"pair.txt", "\x95\x5C\x95\x5C", true}, {"single.txt", "\x95\x5C\\", false}});
 }
 
 TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
@@ -111,11 +107,9 @@ TEST_F(ReplaceAheadTest, AFileThatCannotBeReadMayHoldAMatch) {
     files.FailNamed(FileOp::OpenInput, u"locked", EACCES);
     files.FailNamed(FileOp::Read, u"broken", EIO, 1);
     Expect(files, u"needle", true,
-           {
-               {"locked.txt", "no such word", false},
-               {"broken.txt", Filler(2 * kPiece), false},
-               {"fine.txt", Filler(2 * kPiece), true},
-           });
+           {{"locked.txt", "no such word", false},
+            {"broken.txt", Filler(2 * kPiece), false},
+            {"fine.txt", Filler(2 * kPiece), true}});
 }
 
 TEST_F(ReplaceAheadTest, TheRunDoesNotWaitLongForAStuckSecondThread) {
@@ -249,31 +243,23 @@ TEST(ListAheadTest, HandsOverEachListingOnceInTheRunsOrder) {
     }
 }
 
-// Whole folders in mode 0, with the look-ahead at work.
-class ProcessFolderAheadTest : public ::testing::Test {
-protected:
-    void Run() {
-        state.CurrentMode = run::kModeReplace;
-        state.SearchText = u"needle";
-        state.ReplaceText = u"pin";
-        state.CaseSensitive = 1;
-        ProcessFolder(work, tree.Text("*"));
-    }
-
+// A whole folder in mode 0, with the look-ahead at work: a stop requested while the fifth
+// file's path is shown leaves it and every later file as they were.
+TEST(ProcessFolderAhead, AStopLeavesEveryLaterFileAsItWas) {
     testing::TempTree tree;
-    run::RunState state;
-    testing::FakeView view;
-    PosixFileServices files;
-    folder::Work work{state, view, files};
-};
-
-TEST_F(ProcessFolderAheadTest, AStopLeavesEveryLaterFileAsItWas) {
     for (int i = 0; i < 20; ++i) {
         tree.Create("f" + std::to_string(100 + i) + ".txt", "a needle");
     }
-    // A stop requested while the fifth file's path is shown: it and every later file stay.
-    view.AtYield(5, [this] { state.StopRequested = 1; });
-    Run();
+    run::RunState state;
+    state.CurrentMode = run::kModeReplace;
+    state.SearchText = u"needle";
+    state.ReplaceText = u"pin";
+    state.CaseSensitive = 1;
+    testing::FakeView view;
+    view.AtYield(5, [&state] { state.StopRequested = 1; });
+    PosixFileServices files;
+    folder::Work work{state, view, files};
+    ProcessFolder(work, tree.Text("*"));
     EXPECT_EQ(state.ChangedFileCount, 4);
     for (int i = 0; i < 20; ++i) {
         SCOPED_TRACE(i);

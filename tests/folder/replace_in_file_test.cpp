@@ -19,14 +19,6 @@ using testing::FileOp;
 using testing::U16;
 using testing::U8;
 
-// A run state with code page 932 as the fixed choice: these tests hold the engine's own
-// behaviour.
-run::RunState Cp932State() {
-    run::RunState state;
-    state.Encoding = run::kEncodingCp932;
-    return state;
-}
-
 // The status label with the square in cell k.
 std::string Cell(int k) {
     std::string text;
@@ -46,8 +38,10 @@ std::vector<std::string> StatusLog(const testing::FakeView& view) {
     return out;
 }
 
+// Code page 932 as the fixed choice: these tests hold the engine's own behaviour.
 class ReplaceInFileTest : public ::testing::Test {
 protected:
+    ReplaceInFileTest() { state.Encoding = run::kEncodingCp932; }
     // Runs mode 0 on one file of the tree.
     bool Run(const std::string& name, std::u16string search, std::u16string replacement,
              bool case_sensitive = true) {
@@ -57,7 +51,7 @@ protected:
         return ReplaceInFile(work, tree.Text(name));
     }
     testing::TempTree tree;
-    run::RunState state = Cp932State();
+    run::RunState state;
     testing::FakeView view;
     FakeFileServices files;
     Work work{state, view, files};
@@ -91,46 +85,14 @@ TEST(SearchPattern, AWindowCutInsideAMatchKeepsItsStart) {
     }
 }
 
-TEST_F(ReplaceInFileTest, TellsTextByTheEndingOrByAZeroByte) {
-    struct Case {
-        std::string name;
-        std::string bytes;
-        bool changed;
-        bool read;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"notes.txt", std::string("a\0b", 3), true, true, "a text ending is not scanned"},
-        {"index.Htm", "a", true, true, "mixed case ending"},
-        {"notes_txt", "a", true, true, "the last letters count, not an extension"},
-        {"README", "a", true, true, "unknown ending, no zero byte"},
-        {"data.dat", std::string("a\0", 2), false, true, "unknown ending with a zero byte"},
-        {"zero.dat", std::string("\0a", 2), false, true, "zero byte first"},
-        {"PROG.EXE", "a", false, false, "binary ending"},
-        {"PHOTO.JPEG", "a", false, false, "four-character binary ending"},
-        {"song.mp3", "a", false, false, "binary ending with a digit"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        tree.Create(c.name, c.bytes);
-        const int opened = files.Calls(FileOp::OpenInput);
-        EXPECT_FALSE(Run(c.name, u"a", u"b"));
-        EXPECT_EQ(tree.Read(c.name) != c.bytes, c.changed);
-        EXPECT_EQ(tree.Exists(c.name + ".BAK"), c.changed);
-        EXPECT_EQ(files.Calls(FileOp::OpenInput) > opened, c.read);
-    }
-}
-
 TEST_F(ReplaceInFileTest, MatchesCharactersNotBytes) {
-    struct Case {
+    const struct {
         std::string before;
-        std::u16string search;
-        std::u16string replacement;
+        std::u16string search, replacement;
         bool case_sensitive;
         std::string after;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"\x83\x5C\\\x95\x5C", u"\\", u"/", true, "\x83\x5C/\x95\x5C",
          "the 5C trail of ソ and 表 is no backslash"},
         {"\x83\x6E\x65\x65\x64\x6C\x65", u"NEEDLE", u"pin", false, "\x83\x6E\x65\x65\x64\x6C\x65",
@@ -175,14 +137,13 @@ TEST_F(ReplaceInFileTest, AStopLeavesTheFileUntouched) {
 }
 
 TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
-    struct Case {
+    const struct {
         int matches;
         std::int32_t ticks_before;
         std::vector<std::string> status;
         int yields;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {19, 0, {Cell(1)}, 0, "19: no step, then 19 folds to cell 1"},
         {45, 0, {Cell(1), Cell(2), Cell(5)}, 2, "45: steps 1 and 2, then cell 5"},
         {10, 15, {Cell(1), Cell(5)}, 1, "the step restarts per file, the end uses the run"},
@@ -191,17 +152,12 @@ TEST_F(ReplaceInFileTest, MovesTheSquareEveryTwentyReplacementsOfTheRun) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         tree.Create("m.txt", std::string(static_cast<std::size_t>(c.matches), 'a') + "z");
-        run::RunState s = Cp932State();
-        s.SearchText = u"a";
-        s.ReplaceText = u"b";
-        s.CaseSensitive = 1;
-        s.ProgressTicks = c.ticks_before;
-        testing::FakeView v;
-        Work w{s, v, files};
-        EXPECT_FALSE(ReplaceInFile(w, tree.Text("m.txt")));
-        EXPECT_EQ(StatusLog(v), c.status);
-        EXPECT_EQ(v.yields, c.yields);
-        EXPECT_EQ(s.ProgressTicks, c.ticks_before + c.matches);
+        view = testing::FakeView();
+        state.ProgressTicks = c.ticks_before;
+        EXPECT_FALSE(Run("m.txt", u"a", u"b"));
+        EXPECT_EQ(StatusLog(view), c.status);
+        EXPECT_EQ(view.yields, c.yields);
+        EXPECT_EQ(state.ProgressTicks, c.ticks_before + c.matches);
     }
 }
 

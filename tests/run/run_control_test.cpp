@@ -18,11 +18,12 @@ using testing::U8;
 
 class RunControlTest : public ::testing::Test {
 protected:
-    // Starts a run from the fake window in `mode` over the tree's root.
-    void Start(RunMode mode, const std::string& pattern, bool subfolders = false) {
+    // Starts a run from the fake window in `mode` over the tree's root, as typed with `after_root`.
+    void Start(RunMode mode, const std::string& pattern, bool subfolders = false,
+               const std::u16string& after_root = u"") {
         control.State().CurrentMode = mode;
         view.boxes[2] = U16(pattern);
-        view.boxes[3] = tree.Text();
+        view.boxes[3] = tree.Text() + after_root;
         view.chk_sub = subfolders;
         control.CmdRpl_Click();
     }
@@ -74,12 +75,11 @@ TEST_F(RunControlTest, CaptionsThroughARunAndTheSummaryBeforeTheButtonComesBack)
 }
 
 TEST_F(RunControlTest, ExtensionModeMakesThePatternCarryTheSearchExtension) {
-    struct Case {
+    const struct {
         const char* pattern;
         const char* search;
         const char* expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"*.htm", "html", "*.html"}, {"readme", "txt", "readme.txt"}, {"*.txt", "*", "*.*"},
         {"*", "txt", "*.txt"},       {"a.b.c", "txt", "a.b.txt"},     {"*.txt", "txt", "*.txt"},
     };
@@ -96,15 +96,10 @@ TEST_F(RunControlTest, ExtensionModeMakesThePatternCarryTheSearchExtension) {
 TEST_F(RunControlTest, LeadingDotOfThePatternIsDroppedAndTrailingBlanksTrimmed) {
     tree.Create("txt", "x");
     tree.Create("a.txt", "x");
-    view.boxes[3] = tree.Text();
     Start(kModeLower, ".txt  ");
     EXPECT_EQ(ShownPaths(), std::vector<std::string>{"txt"});
-
     view.caption_log.clear();
-    control.State().CurrentMode = kModeLower;
-    view.boxes[2] = u"*";
-    view.boxes[3] = tree.Text() + u"/ \u3000";
-    control.CmdRpl_Click();
+    Start(kModeLower, "*", false, u"/ \u3000");
     EXPECT_EQ(ShownPaths(), (std::vector<std::string>{"a.txt", "txt"}));
 }
 
@@ -135,7 +130,7 @@ TEST_F(RunControlTest, RenamesReadNoFile) {
     testing::FakeFileServices counted;
     counted.AllowConcurrentReads();
     const auto run = testing::RunFromWindow(counted, kModeLower, {u"", u"", u"*", tree.Text()},
-                                            /*subfolders=*/true);
+                                            {.subfolders = true});
     EXPECT_EQ(run.state.ChangedFileCount, 2);
     EXPECT_EQ(counted.Calls(testing::FileOp::OpenInput), 0);
 }

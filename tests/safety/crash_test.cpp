@@ -1,7 +1,6 @@
 // Crash consistency: popuran-cli killed with SIGKILL at random moments (seeded) never leaves a
 // file damaged, `popuran-cli --undo` then gives back every file the killed run changed, and a
 // later run on the same tree finishes the work.
-#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,9 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "support/program_run.h"
-#include "support/safety_row.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace popuran::testing {
 namespace {
@@ -91,9 +88,7 @@ Damage Check(const TreeSnapshot& pristine, const TreeSnapshot& tree, const NewPa
 }
 
 struct Kills {
-    int inside = 0;     // kills that landed inside a run
-    int leftovers = 0;  // hidden temporaries seen after the kills
-    int damaged = 0;
+    int leftovers = 0;       // hidden temporaries seen after the kills
     int first_changed = -1;  // "changed" of the undisturbed first run
 };
 
@@ -101,12 +96,16 @@ struct Kills {
 // within that time, and the tree is checked after each, then undone and checked again: every file
 // of `pristine` under its old name with its old bytes, besides them only backups and hidden
 // temporaries. A tree whose run finished starts afresh. A last undisturbed run must finish the
-// work; `finished` checks a finished tree and the output.
+// work; `finished` checks a finished tree and the output. The safety table gets a row for
+// `work_done` (what was run on which files), saying that `kept` held after every kill.
 Kills KillAtRandomMoments(
     const TreeSnapshot& pristine, const std::vector<std::string>& args, const NewPath& new_path,
     const std::map<std::string, std::string>& done,
-    const std::function<void(const TreeSnapshot&, const std::string&)>& finished) {
+    const std::function<void(const TreeSnapshot&, const std::string&)>& finished,
+    const std::string& work_done, const std::string& kept) {
     Kills report;
+    int inside = 0;
+    int damaged = 0;
     std::unique_ptr<TempTree> work;
     const auto reset = [&] {
         work = std::make_unique<TempTree>();
@@ -133,9 +132,9 @@ Kills KillAtRandomMoments(
         const Damage damage = Check(pristine, tree, new_path, done);
         EXPECT_EQ(damage.damaged, std::vector<std::string>{});
         EXPECT_EQ(tree.folders, pristine.folders);
-        report.damaged += static_cast<int>(damage.damaged.size());
+        damaged += static_cast<int>(damage.damaged.size());
         if (run.status == 128 + SIGKILL) {
-            ++report.inside;
+            ++inside;
             // A run killed before its first change has nothing to undo but the runs before.
             const ProgramRun undo = RunProgram(POPURAN_CLI, {"--undo"});
             EXPECT_TRUE(undo.status == 0 ? undo.err.empty() : undo.status == 2) << undo.err;
@@ -147,6 +146,12 @@ Kills KillAtRandomMoments(
         complete(run);
         reset();
     }
+    RecordSafetyRow("kill",
+                    work_done + ": SIGKILL at " + std::to_string(kKills) + " random moments (" +
+                        std::to_string(inside) + " inside a run), undone and re-run after each",
+                    kept + "; " + std::to_string(report.leftovers) +
+                        " hidden temporaries left, never listed; final run completes",
+                    damaged);
     return report;
 }
 
@@ -214,27 +219,13 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
     };
     const Kills kills =
         KillAtRandomMoments(pristine, {"--mode", "0", "--search", "表示", "--replace", "ひょうじ"},
-                            Same, expected, finished);
+                            Same, expected, finished, "mode 0 on 203 files of up to 1.5 MB",
+                            "every file old or new bytes, every .BAK complete");
     EXPECT_EQ(kills.first_changed, changing);
-    RecordSafetyRow("kill",
-                    "mode 0: SIGKILL at " + std::to_string(kKills) + " random moments (" +
-                        std::to_string(kills.inside) +
-                        " inside a run), 203 files of up to 1.5 MB, undone and re-run after each",
-                    "every file old or new bytes, every .BAK complete; " +
-                        std::to_string(kills.leftovers) +
-                        " hidden temporaries left, never listed; final run completes",
-                    kills.damaged);
 }
 
 TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
     const auto htm = [](const std::string& p) { return p.substr(0, p.size() - 3) + "htm"; };
-    const auto lower = [](const std::string& p) {
-        std::string name = p;
-        for (std::size_t i = p.rfind('/') + 1; i < p.size(); ++i) {
-            name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(p[i])));
-        }
-        return name;
-    };
     const struct {
         const char* why;
         std::vector<std::string> flags;
@@ -242,7 +233,7 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
         NewPath new_path;
     } cases[] = {
         {"mode 1: txt to htm", {"--mode", "1", "--search", "txt", "--replace", "htm"}, "n", htm},
-        {"mode 2: names to lower case", {"--mode", "2"}, "FILE", lower},
+        {"mode 2: names to lower case", {"--mode", "2"}, "FILE", AsciiLower},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -265,17 +256,12 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
             }
             EXPECT_EQ(moved, 600 - 12) << "all but those whose new name was taken";
         };
-        const Kills kills = KillAtRandomMoments(pristine, c.flags, c.new_path, {}, finished);
+        const Kills kills =
+            KillAtRandomMoments(pristine, c.flags, c.new_path, {}, finished,
+                                std::string(c.why) + " on 612 files, 12 new names taken",
+                                "every file under exactly one name, old or new, bytes intact");
         EXPECT_EQ(kills.first_changed, 600 - 12);
         EXPECT_EQ(kills.leftovers, 0) << "a rename needs no temporary file";
-        RecordSafetyRow(
-            "kill",
-            std::string(c.why) + ": SIGKILL at " + std::to_string(kKills) + " random moments (" +
-                std::to_string(kills.inside) +
-                " inside a run), 612 files, 12 new names taken, undone and re-run after each",
-            "every file under exactly one name, old or new, bytes intact; " +
-                std::to_string(kills.leftovers) + " hidden temporaries left; final run completes",
-            kills.damaged);
     }
 }
 

@@ -89,7 +89,7 @@ int FakeFileServices::Enter(FileOp op, std::u16string_view path, std::u16string_
             actions.push_back(action->second);
         }
         const auto fail = fail_at_.find({op, nth});
-        error = fail != fail_at_.end() ? fail->second : fail_every_[Index(op)];
+        error = fail != fail_at_.end() ? fail->second : 0;
         const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
         for (Named& rule : named_) {
             if (rule.op != op || !name.starts_with(rule.prefix)) {
@@ -125,26 +125,22 @@ Result<std::string> FakeFileServices::ReadAll(std::u16string_view path) {
 }
 
 Result<std::unique_ptr<folder::InputFile>> FakeFileServices::OpenInput(std::u16string_view path) {
-    return Guard(
-        *this, FileOp::OpenInput, path, [&]() -> Result<std::unique_ptr<folder::InputFile>> {
-            auto input = inner_.OpenInput(path);
-            if (!input) {
-                return tl::unexpected(input.error());
-            }
-            return std::make_unique<FakeInput>(*this, std::move(*input), std::u16string(path));
-        });
+    return Guard(*this, FileOp::OpenInput, path, [&] {
+        return inner_.OpenInput(path).transform(
+            [&](auto input) -> std::unique_ptr<folder::InputFile> {
+                return std::make_unique<FakeInput>(*this, std::move(input), std::u16string(path));
+            });
+    });
 }
 
 Result<std::unique_ptr<folder::AtomicOutput>> FakeFileServices::BeginReplace(
     std::u16string_view path) {
-    return Guard(
-        *this, FileOp::BeginReplace, path, [&]() -> Result<std::unique_ptr<folder::AtomicOutput>> {
-            auto output = inner_.BeginReplace(path);
-            if (!output) {
-                return tl::unexpected(output.error());
-            }
-            return std::make_unique<FakeOutput>(*this, std::move(*output), std::u16string(path));
-        });
+    return Guard(*this, FileOp::BeginReplace, path, [&] {
+        return inner_.BeginReplace(path).transform(
+            [&](auto output) -> std::unique_ptr<folder::AtomicOutput> {
+                return std::make_unique<FakeOutput>(*this, std::move(output), std::u16string(path));
+            });
+    });
 }
 
 Result<void> FakeFileServices::CopyForBackup(std::u16string_view from, std::u16string_view to) {

@@ -27,7 +27,7 @@ enum class FileOp {
     AtomicCommit,
     CopyForBackup,
     Rename,
-    kCount,
+    kCount
 };
 
 // Forwards every call to real POSIX services. The nth call (1-based) of an operation can fail
@@ -40,7 +40,6 @@ public:
     FakeFileServices();
 
     void FailAt(FileOp op, int nth, int error) { fail_at_[{op, nth}] = error; }
-    void FailEvery(FileOp op, int error) { fail_every_[Index(op)] = error; }
     void BeforeCall(FileOp op, int nth, std::function<void()> action) {
         before_[{op, nth}] = std::move(action);
     }
@@ -103,7 +102,6 @@ private:
     };
 
     std::array<int, static_cast<std::size_t>(FileOp::kCount)> counts_{};
-    std::array<int, static_cast<std::size_t>(FileOp::kCount)> fail_every_{};
     std::map<std::pair<FileOp, int>, int> fail_at_;
     std::map<std::pair<FileOp, int>, std::function<void()>> before_;
     std::vector<std::string> log_;

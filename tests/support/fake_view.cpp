@@ -5,31 +5,11 @@
 
 namespace popuran::testing {
 
-namespace {
-
-// The caption's name in the log; the order of run::Caption.
-const char16_t* CaptionName(run::Caption which) {
-    static const char16_t* const names[] = {u"Window", u"CmdRpl", u"LblPath", u"LblStat"};
-    return names[static_cast<int>(which)];
-}
-
-}  // namespace
-
 FakeView::FakeView() {
     SetYieldInterval(std::chrono::nanoseconds(0));
     captions[run::Caption::CmdRpl] = u"開始";
     captions[run::Caption::LblStat] = u"バージョン情報";
     captions[run::Caption::Window] = u"ぽぷらん ： 文字列置換";
-}
-
-std::u16string FakeView::BoxText(int box) const { return boxes.at(static_cast<size_t>(box)); }
-
-void FakeView::SetBoxText(int box, std::u16string_view text) {
-    boxes.at(static_cast<size_t>(box)) = std::u16string(text);
-}
-
-bool FakeView::Checked(run::CheckBox which) const {
-    return which == run::CheckBox::ChkSub ? chk_sub : chk_bin;
 }
 
 std::u16string FakeView::CaptionText(run::Caption which) const {
@@ -38,25 +18,14 @@ std::u16string FakeView::CaptionText(run::Caption which) const {
 }
 
 void FakeView::SetCaption(run::Caption which, std::u16string_view text) {
+    static const char16_t* const kNames[] = {u"Window", u"CmdRpl", u"LblPath", u"LblStat"};
     captions[which] = std::u16string(text);
-    caption_log.push_back(std::u16string(CaptionName(which)) + u"=" + std::u16string(text));
+    caption_log.push_back(kNames[static_cast<int>(which)] + (u"=" + std::u16string(text)));
 }
-
-void FakeView::EnableStartButton(bool enabled) { start_enabled = enabled; }
 
 void FakeView::ShowMessage(std::u16string_view text) {
     messages.emplace_back(text);
     caption_log.push_back(u"Message=" + std::u16string(text));
-}
-
-void FakeView::FocusBox(int box) { focus.push_back(box); }
-
-void FakeView::RecordHistory() { ++history_calls; }
-
-void FakeView::ReportChange(const run::Change& change) { changes.push_back(change); }
-
-void FakeView::AtYield(int nth, std::function<void()> action) {
-    at_yield_[nth] = std::move(action);
 }
 
 void FakeView::YieldToEvents() {
@@ -64,8 +33,7 @@ void FakeView::YieldToEvents() {
     if (every_yield_) {
         every_yield_();
     }
-    const auto it = at_yield_.find(yields);
-    if (it != at_yield_.end()) {
+    if (const auto it = at_yield_.find(yields); it != at_yield_.end()) {
         it->second();
     }
 }
@@ -75,16 +43,17 @@ std::string U8(std::u16string_view text) { return folder::TextToUtf8(text); }
 std::u16string U16(std::string_view utf8) { return folder::Utf8ToText(utf8); }
 
 WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
-                        const std::array<std::u16string, 4>& boxes, bool subfolders,
-                        bool case_sensitive) {
+                        const std::array<std::u16string, 4>& boxes, const RunOptions& options) {
     FakeView view;
     run::RunControl control(view, files);
+    control.SetJournal(options.journal);
     control.State().CurrentMode = mode;
+    control.State().Encoding = options.encoding;
     view.boxes = boxes;
-    view.chk_sub = subfolders;
-    view.chk_bin = case_sensitive;
+    view.chk_sub = options.subfolders;
+    view.chk_bin = options.case_sensitive;
     control.CmdRpl_Click();
-    return WindowRun{control.State(), view.messages, view.focus, view.Failures()};
+    return WindowRun{control.State(), view.messages, view.Failures(), view.changes};
 }
 
 }  // namespace popuran::testing

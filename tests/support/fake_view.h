@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "folder/services/file_services.h"
+#include "folder/services/journal.h"
 #include "run/state/run_state.h"
 #include "run/state/run_view.h"
 
@@ -17,19 +18,23 @@ class FakeView : public run::RunView {
 public:
     FakeView();
 
-    std::u16string BoxText(int box) const override;
-    void SetBoxText(int box, std::u16string_view text) override;
-    bool Checked(run::CheckBox which) const override;
+    std::u16string BoxText(int box) const override { return boxes.at(static_cast<size_t>(box)); }
+    void SetBoxText(int box, std::u16string_view text) override {
+        boxes.at(static_cast<size_t>(box)) = std::u16string(text);
+    }
+    bool Checked(run::CheckBox which) const override {
+        return which == run::CheckBox::ChkSub ? chk_sub : chk_bin;
+    }
     std::u16string CaptionText(run::Caption which) const override;
     void SetCaption(run::Caption which, std::u16string_view text) override;
-    void EnableStartButton(bool enabled) override;
+    void EnableStartButton(bool enabled) override { start_enabled = enabled; }
     void ShowMessage(std::u16string_view text) override;
-    void FocusBox(int box) override;
-    void RecordHistory() override;
-    void ReportChange(const run::Change& change) override;
+    void FocusBox(int) override {}
+    void RecordHistory() override { ++history_calls; }
+    void ReportChange(const run::Change& change) override { changes.push_back(change); }
 
     // Runs `action` at the nth real yield (1-based) and at no other.
-    void AtYield(int nth, std::function<void()> action);
+    void AtYield(int nth, std::function<void()> action) { at_yield_[nth] = std::move(action); }
     // Runs `action` at every real yield.
     void OnEveryYield(std::function<void()> action) { every_yield_ = std::move(action); }
 
@@ -42,7 +47,6 @@ public:
     std::vector<std::u16string> caption_log;
     bool start_enabled = true;
     std::vector<std::u16string> messages;
-    std::vector<int> focus;
     int history_calls = 0;
     std::vector<run::Change> changes;
     int yields = 0;
@@ -59,15 +63,22 @@ private:
 struct WindowRun {
     run::RunState state;
     std::vector<std::u16string> messages;
-    std::vector<int> focus;
     std::vector<run::FailedFile> failures;
+    std::vector<run::Change> changes;
+};
+
+// The window's choices besides the mode and the boxes; the journal, if any, records the run.
+struct RunOptions {
+    bool subfolders = false;
+    bool case_sensitive = true;
+    run::EncodingChoice encoding = run::kEncodingAuto;
+    folder::JournalWriter* journal = nullptr;
 };
 
 // The whole-run helper of the tests: mode and the four boxes (search, replacement, pattern,
 // folder) set as a user would, then Start clicked once.
 WindowRun RunFromWindow(folder::FileServices& files, run::RunMode mode,
-                        const std::array<std::u16string, 4>& boxes, bool subfolders,
-                        bool case_sensitive = true);
+                        const std::array<std::u16string, 4>& boxes, const RunOptions& options = {});
 
 // Text helpers for assertions: UTF-16 <-> UTF-8 for readable failure output.
 std::string U8(std::u16string_view text);

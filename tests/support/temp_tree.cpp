@@ -1,6 +1,7 @@
 #include "support/temp_tree.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -88,6 +89,103 @@ std::vector<std::string> TempTree::Names(const std::string& relative) const {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+TreeSnapshot SnapshotTree(const std::string& root) {
+    TreeSnapshot tree;
+    // Directory links are not followed by the iterator; links are read, never resolved.
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string().substr(root.size() + 1);
+        if (entry.is_symlink()) {
+            tree.links[path] = fs::read_symlink(entry.path()).string();
+        } else if (entry.is_directory()) {
+            tree.folders.insert(path);
+        } else if (entry.is_regular_file()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            tree.files[path] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return tree;
+}
+
+void WriteTree(const std::string& root, const TreeSnapshot& tree) {
+    for (const auto& folder : tree.folders) {
+        fs::create_directories(root + "/" + folder);
+    }
+    for (const auto& [path, bytes] : tree.files) {
+        std::ofstream out(root + "/" + path, std::ios::binary | std::ios::trunc);
+        if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+            throw std::runtime_error("cannot write " + path);
+        }
+    }
+    for (const auto& [path, target] : tree.links) {
+        fs::create_symlink(target, root + "/" + path);
+    }
+}
+
+std::vector<std::string> Differences(const TreeSnapshot& expected, const TreeSnapshot& actual) {
+    using Entries = std::map<std::string, std::string>;
+    std::vector<std::string> differences;
+    const auto compare = [&](const Entries& want, const Entries& got, const std::string& kind) {
+        for (const auto& [path, value] : want) {
+            const auto found = got.find(path);
+            if (found == got.end()) {
+                differences.push_back(kind + " gone: " + path);
+            } else if (found->second != value) {
+                differences.push_back(kind + " changed: " + path);
+            }
+        }
+        for (const auto& [path, value] : got) {
+            if (want.count(path) == 0) {
+                differences.push_back(kind + " appeared: " + path);
+            }
+        }
+    };
+    const auto folders = [](const TreeSnapshot& tree) {
+        Entries entries;
+        for (const auto& folder : tree.folders) {
+            entries[folder];
+        }
+        return entries;
+    };
+    compare(expected.files, actual.files, "file");
+    compare(expected.links, actual.links, "link");
+    compare(folders(expected), folders(actual), "folder");
+    return differences;
+}
+
+void RecordSafetyRow(const std::string& area, const std::string& input, const std::string& result,
+                     int damaged) {
+    // Numbered per test: the counter starts again whenever another test records.
+    static std::string test_name;
+    static int row = 0;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name =
+        info == nullptr ? "" : std::string(info->test_suite_name()) + "." + info->name();
+    if (name != test_name) {
+        test_name = name;
+        row = 0;
+    }
+    const std::string key = "row" + std::to_string(++row);
+    ::testing::Test::RecordProperty(key + "_area", area);
+    ::testing::Test::RecordProperty(key + "_input", input);
+    ::testing::Test::RecordProperty(key + "_result", result);
+    ::testing::Test::RecordProperty(key + "_damaged", damaged);
+}
+
+void ExpectTreeAndRecord(const std::string& root, const TreeSnapshot& expected,
+                         const std::string& area, const std::string& input,
+                         const std::string& result) {
+    const auto differences = Differences(expected, SnapshotTree(root));
+    EXPECT_EQ(differences, std::vector<std::string>{});
+    RecordSafetyRow(area, input, result, static_cast<int>(differences.size()));
+}
+
+std::string AsciiLower(std::string path) {
+    for (std::size_t i = path.rfind('/') + 1; i < path.size(); ++i) {
+        path[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[i])));
+    }
+    return path;
 }
 
 }  // namespace popuran::testing

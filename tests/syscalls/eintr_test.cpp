@@ -19,12 +19,9 @@
 #include "filetype/magic_database.h"
 #include "folder/services/file_services.h"
 #include "folder/services/journal.h"
-#include "run/run_control.h"
 #include "run/undo.h"
 #include "support/fake_view.h"
-#include "support/safety_row.h"
 #include "support/temp_tree.h"
-#include "support/tree_snapshot.h"
 
 namespace {
 
@@ -147,25 +144,23 @@ TEST(Eintr, InterruptedReadsWritesAndOpensAreRetriedThroughAWholeRun) {
     tree.Create("memo.txt", big);
     tree.Create("README", "\x95\x5C\x8E\xA6");
     const TreeSnapshot before = SnapshotTree(tree.Root());
-    FakeView view;
     folder::PosixFileServices files;
     const TempTree state;  // the journal, written through the same interruptions
     folder::JournalWriter journal{state.Root()};
     folder::JournallingFileServices journalled{files, journal};
-    run::RunControl control(view, journalled);
-    control.SetJournal(&journal);
-    view.boxes = {u"表示", u"x", u"*", tree.Text()};
+    WindowRun run;
     {
         Interruptions on;
-        control.CmdRpl_Click();
+        run = RunFromWindow(journalled, run::kModeReplace, {u"表示", u"x", u"*", tree.Text()},
+                            {.journal = &journal});
     }
     int injected = 0;
     for (const auto& count : interrupted) {
         EXPECT_GT(count, 0) << "read, write, open and mkostemp are each interrupted";
         injected += count;
     }
-    ASSERT_EQ(view.messages.size(), 1u) << U8(view.messages[0]);
-    EXPECT_EQ(U8(view.messages[0]),
+    ASSERT_EQ(run.messages.size(), 1u) << U8(run.messages[0]);
+    EXPECT_EQ(U8(run.messages[0]),
               "検索したファイルの数 = 2\r置換したファイルの数 = 2\r置換した文字列の数 = 30001");
     TreeSnapshot expected = before;
     expected.files = {{"memo.txt", big_done},
