@@ -270,17 +270,13 @@ TEST(Eintr, BackupsAreLinkedOrCopiedWhereTheFileSystemRefuses) {
 TEST(Eintr, ABackupOfAFileThatKeepsItsContentsSharesNothingWithIt) {
     TempTree tree;
     tree.Create("a.txt", "needle");
-    FakeView view;
     folder::PosixFileServices files;
-    run::RunControl control(view, files);
-    view.boxes = {u"needle", u"x", u"*.txt", tree.Text()};
     refuse_renames_but_backups = true;
-    control.CmdRpl_Click();
+    const WindowRun run =
+        RunFromWindow(files, run::kModeReplace, {u"needle", u"x", u"*.txt", tree.Text()});
     refuse_renames_but_backups = false;
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(U8(view.messages[0]),
-              "検索したファイルの数 = 1\r置換したファイルの数 = 0\r置換した文字列の数 = 0\r"
-              "処理できなかったファイルの数 = 1");
+    EXPECT_EQ(run.state.ChangedFileCount, 0);
+    EXPECT_EQ(run.failures.size(), 1u);
     std::FILE* file = std::fopen(tree.Path("a.txt").c_str(), "a");
     ASSERT_NE(file, nullptr);
     std::fputs(" and more", file);
