@@ -30,11 +30,9 @@ std::string Bytes(std::initializer_list<unsigned> values) {
     return bytes;
 }
 
-bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
 // A decoded text that is one real character, not an escape.
 bool IsOneCharacter(const std::u16string& text) {
-    return text.size() == 1 && !IsSurrogate(text[0]);
+    return text.size() == 1 && (text[0] < 0xD800 || text[0] > 0xDFFF);
 }
 
 // Code page 932 for contents, UTF-8 for names: every byte string decodes to a text that encodes
@@ -305,16 +303,16 @@ TEST(CharacterScore, JapaneseTextScoresAboveWhatOtherReadingsMake) {
     }
 }
 
+// The detector's answer in one word, or "uncertain" and the readings that remain.
 std::string Verdict(const Detection& d) {
-    if (d.kind == Detection::Kind::kOther) {
-        return "other";
+    if (d.kind != Detection::Kind::kUncertain) {
+        return d.kind == Detection::Kind::kOther ? "other"
+               : d.ascii_only                    ? "ascii"
+                                                 : std::string(EncodingName(d.encoding));
     }
-    std::string text = d.ascii_only ? "ascii" : std::string(EncodingName(d.encoding));
-    if (d.kind == Detection::Kind::kUncertain) {
-        text = "uncertain";
-        for (const Encoding e : d.plausible) {
-            text += " " + std::string(EncodingName(e));
-        }
+    std::string text = "uncertain";
+    for (const Encoding e : d.plausible) {
+        text += " " + std::string(EncodingName(e));
     }
     return text;
 }
@@ -415,12 +413,12 @@ TEST(PathHelpers, SplitAtLastDotAndLastSeparator) {
 
 // Expected hunks as GNU diff -u writes them for the same texts.
 TEST(UnifiedDiff, HunksAsDiffWritesThem) {
-    struct Case {
+    const struct {
         const char* old_text;
         const char* new_text;
         const char* hunks;
         const char* why;
-    } const cases[] = {
+    } cases[] = {
         {"a\nb\nc\n", "a\nb\nc\n", "", "equal texts give nothing"},
         {"a\nb\nc\n", "a\nX\nY\nc\n", "@@ -1,3 +1,4 @@\n a\n-b\n+X\n+Y\n c\n",
          "a line replaced by two"},
