@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -18,6 +18,13 @@ namespace popuran::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The whole file, read at once: byte by byte would be slow on the large trees of the crash tests.
+std::string ReadBytes(std::ifstream& in) {
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
+}
 
 // Write and search bits are given back first, so that a locked folder can be emptied.
 void RemoveAll(const fs::path& path) {
@@ -73,7 +80,7 @@ void TempTree::Create(const std::string& relative, const std::string& bytes) {
 std::string TempTree::Read(const std::string& relative) const {
     std::ifstream in(Path(relative), std::ios::binary);
     EXPECT_TRUE(in) << "cannot read " << relative;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ReadBytes(in);
 }
 
 bool TempTree::Exists(const std::string& relative) const {
@@ -102,7 +109,7 @@ TreeSnapshot SnapshotTree(const std::string& root) {
             tree.folders.insert(path);
         } else if (entry.is_regular_file()) {
             std::ifstream in(entry.path(), std::ios::binary);
-            tree.files[path] = std::string(std::istreambuf_iterator<char>(in), {});
+            tree.files[path] = ReadBytes(in);
         }
     }
     return tree;
