@@ -215,11 +215,24 @@ struct TempFile {
     std::string path;
 };
 
-Result<TempFile> CreateTempBeside(const std::string& target) {
+// The start of a temporary name beside target: a dot-name, so that no listing picks it up. A
+// long name leaves room for the prefix and a suffix within the 255-byte name limit.
+std::string TempPrefixBeside(const std::string& target) {
     const NativeSplit split = SplitNative(target);
-    // A long name leaves room for the prefix and the suffix within the 255-byte name limit.
     constexpr std::size_t kMaxNamePart = 200;
-    std::string templ = split.folder + "." + split.name.substr(0, kMaxNamePart) + ".popuran-XXXXXX";
+    return split.folder + "." + split.name.substr(0, kMaxNamePart) + ".popuran-";
+}
+
+// Numbers for fresh names, which only need to differ from what is in the folder: a taken name
+// just means another try.
+std::mt19937 FreshNumbers() {
+    static std::atomic<std::uint32_t> counter = 0;
+    return std::mt19937(static_cast<std::uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid() ^ ++counter));
+}
+
+Result<TempFile> CreateTempBeside(const std::string& target) {
+    std::string templ = TempPrefixBeside(target) + "XXXXXX";
     int fd = -1;
     do {
         fd = mkostemp(templ.data(), O_CLOEXEC);
@@ -242,13 +255,8 @@ bool CannotHold(int error) {
 // whatever stood at `to` is replaced whole; 0 or the error number. Nothing is left at the fresh
 // name on failure.
 int LinkBeside(const std::string& from, const std::string& to) {
-    const NativeSplit split = SplitNative(to);
-    static std::atomic<std::uint32_t> counter = 0;
-    std::mt19937 random(static_cast<std::uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid() ^ ++counter));
-    constexpr std::size_t kMaxNamePart = 200;
-    const std::string prefix =
-        split.folder + "." + split.name.substr(0, kMaxNamePart) + ".popuran-";
+    std::mt19937 random = FreshNumbers();
+    const std::string prefix = TempPrefixBeside(to);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temp = prefix + std::to_string(random());
         if (link(from.c_str(), temp.c_str()) != 0) {
@@ -549,10 +557,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 // stick. Should the second step fail, the file goes back to its old name.
 int RenameThroughTemporary(const std::string& from, const std::string& to) {
     const NativeSplit split = SplitNative(from);
-    // Only needs to differ from what is in the folder; a taken name just means another try.
-    static std::uint32_t counter = 0;
-    std::mt19937 random(static_cast<std::uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid() ^ ++counter));
+    std::mt19937 random = FreshNumbers();
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temp = split.folder + ".popuran-rename-" + std::to_string(random());
         const int first = RenameNoReplace(from, temp);
