@@ -1,9 +1,8 @@
-// Type detection: mp3 evidence, the system's type database and failures. The signature rows,
+// Type detection: mp3 evidence and the system's type database. The signature rows,
 // pages and the application names of compound documents are checked against a reference by the
 // type detection fuzzer, whose seeds run as a test too.
 #include "filetype/extension_by_content.h"
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -115,23 +114,6 @@ TEST(ExtensionByContent, TheTypeDatabaseNamesWhatTheRulesDoNot) {
              "jar", "a Java archive"},
         },
         &database);
-}
-
-TEST(ExtensionByContent, FailuresOfTheFileReachTheCaller) {
-    testing::TempTree tree;
-    tree.Create("file", kOle + std::string(3 * kPiece, 'z') + "Microsoft Word");
-    const std::pair<FileOp, int> faults[] = {
-        {FileOp::Length, 1}, {FileOp::ReadHead, 1}, {FileOp::OpenInput, 1}, {FileOp::Read, 2}};
-    for (const auto& [op, nth] : faults) {
-        SCOPED_TRACE(testing::FileOpName(op));
-        FakeFileServices files;
-        files.FailAt(op, nth, EACCES);
-        const auto got = ExtensionByContent(files, tree.Text("file"));
-        ASSERT_FALSE(got.has_value()) << U8(*got);
-        EXPECT_EQ(got.error().code.value(), EACCES);
-    }
-    FakeFileServices files;
-    EXPECT_EQ(ExtensionByContent(files, tree.Text("gone")).error().code.value(), ENOENT);
 }
 
 }  // namespace

@@ -172,27 +172,6 @@ TEST(PosixRead, RefusesWhatIsNotARegularFile) {
     EXPECT_EQ(tree.Read("target"), "T");
 }
 
-TEST(PosixReplace, KeepsPermissionBitsAndOwner) {
-    TempTree tree;
-    tree.Create("f", "old");
-    ASSERT_EQ(chmod(tree.Path("f").c_str(), 0751), 0);
-    const bool root = geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(chown(tree.Path("f").c_str(), 1234, 5678), 0);
-    }
-    PosixFileServices files;
-    EXPECT_EQ(ErrorOf(files.ReplaceContents(tree.Text("f"), "new contents")), 0);
-    EXPECT_EQ(tree.Read("f"), "new contents");
-    struct stat st {};
-    ASSERT_EQ(lstat(tree.Path("f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0751u);
-    if (root) {
-        EXPECT_EQ(st.st_uid, 1234u);
-        EXPECT_EQ(st.st_gid, 5678u);
-    }
-    EXPECT_EQ(tree.Names(), std::vector<std::string>{"f"});
-}
-
 // A write that fails part-way, a temporary taken away under the commit, an output dropped
 // without a commit: the original stays and no temporary is left.
 TEST(PosixReplace, AnUnfinishedReplacementLeavesTheOriginal) {
@@ -234,10 +213,13 @@ TEST(PosixReplace, AnUnfinishedReplacementLeavesTheOriginal) {
     }
 }
 
-TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeWithTheModeBitsOrNotAtAll) {
+// Backups and replacements keep the mode bits, and the owner where they can (as root).
+TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeAndKeepsModeAndOwner) {
     TempTree tree;
     tree.Create("f", std::string("new\0bytes", 9));
-    ASSERT_EQ(chmod(tree.Path("f").c_str(), 0604), 0);
+    ASSERT_EQ(chmod(tree.Path("f").c_str(), 0751), 0);
+    const bool root = geteuid() == 0;
+    ASSERT_TRUE(!root || chown(tree.Path("f").c_str(), 1234, 5678) == 0);
     tree.Create("f.BAK", "older backup, longer than the new one");
     tree.Create("elsewhere", "must stay");
     ASSERT_EQ(symlink("elsewhere", tree.Path("g.BAK").c_str()), 0);
@@ -245,7 +227,7 @@ TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeWithTheModeBitsOrNotAtAll) {
     PosixFileServices files;
     EXPECT_EQ(ErrorOf(files.CopyForBackup(tree.Text("f"), tree.Text("f.BAK"))), 0);
     EXPECT_EQ(tree.Read("f.BAK"), std::string("new\0bytes", 9));
-    EXPECT_EQ(ModeOf(tree.Path("f.BAK")) & 07777, 0604u);
+    EXPECT_EQ(ModeOf(tree.Path("f.BAK")) & 07777, 0751u);
     // A link at the backup's name is replaced, not written through.
     EXPECT_EQ(ErrorOf(files.CopyForBackup(tree.Text("f"), tree.Text("g.BAK"))), 0);
     EXPECT_TRUE(S_ISREG(ModeOf(tree.Path("g.BAK"))));
@@ -255,6 +237,10 @@ TEST(PosixBackup, ReplacesAnOlderBackupOrLinkWholeWithTheModeBitsOrNotAtAll) {
     // two names changed in place through the other leaves its backup as it was.
     ASSERT_EQ(ErrorOf(files.ReplaceContents(tree.Text("f"), "newer")), 0);
     EXPECT_EQ(tree.Read("f.BAK"), std::string("new\0bytes", 9));
+    struct stat st {};
+    ASSERT_EQ(lstat(tree.Path("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_TRUE(!root || (st.st_uid == 1234u && st.st_gid == 5678u));
     tree.Create("big", std::string(8192, 'n'));
     ASSERT_EQ(link(tree.Path("big").c_str(), tree.Path("big2").c_str()), 0);
     EXPECT_EQ(ErrorOf(files.CopyForBackup(tree.Text("big2"), tree.Text("big2.BAK"))), 0);

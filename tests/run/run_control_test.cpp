@@ -123,18 +123,6 @@ TEST_F(RunControlTest, TopFolderFirstThenCollectedFoldersInBlocks) {
     EXPECT_EQ(U8(view.messages.back()), "検索したファイルの数 = 7\r変換したファイルの数 = 0");
 }
 
-// Renames read no file, even where the services could read ahead on another thread.
-TEST_F(RunControlTest, RenamesReadNoFile) {
-    tree.Create("A.TXT", "x");
-    tree.Create("S/B.TXT", "y");
-    testing::FakeFileServices counted;
-    counted.AllowConcurrentReads();
-    const auto run = testing::RunFromWindow(counted, kModeLower, {u"", u"", u"*", tree.Text()},
-                                            {.subfolders = true});
-    EXPECT_EQ(run.state.ChangedFileCount, 2);
-    EXPECT_EQ(counted.Calls(testing::FileOp::OpenInput), 0);
-}
-
 TEST_F(RunControlTest, StopInTheTopFolderStillListsEveryFolderAndTouchesNothingMore) {
     for (const char* name : {"A.TXT", "B.TXT", "S/C.TXT", "T/D.TXT", "T/.E.TXT", "T/R.TXT"}) {
         tree.Create(name, "x");

@@ -177,7 +177,7 @@ TEST(CrashConsistency, ReplaceKilledAtRandomMomentsLeavesOldOrNewBytes) {
     std::map<std::string, std::string> expected;
     std::mt19937 rng(kSeed);
     const char* const folders[] = {"", "a/", "a/b/", "c/"};
-    pristine.folders = {"a", "a/b", "c"};
+    pristine.folders = {{"a", ""}, {"a/b", ""}, {"c", ""}};
     std::uniform_int_distribution<std::size_t> small(200, 30000);
     std::uniform_int_distribution<std::size_t> pick(0, 19);
     int changing = 0;
@@ -239,7 +239,7 @@ TEST(CrashConsistency, RenamesKilledAtRandomMomentsKeepEveryFileUnderOneName) {
         SCOPED_TRACE(c.why);
         // 600 files in three folders; every 50th finds its new name taken.
         TreeSnapshot pristine;
-        pristine.folders = {"Sub", "Sub/Deeper"};
+        pristine.folders = {{"Sub", ""}, {"Sub/Deeper", ""}};
         const char* const folders[] = {"", "Sub/", "Sub/Deeper/"};
         for (int i = 0; i < 600; ++i) {
             const std::string path = folders[i % 3] + (c.name + std::to_string(i)) +

@@ -83,11 +83,6 @@ std::string TempTree::Read(const std::string& relative) const {
     return ReadBytes(in);
 }
 
-bool TempTree::Exists(const std::string& relative) const {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(Path(relative), error));
-}
-
 std::vector<std::string> TempTree::Names(const std::string& relative) const {
     std::vector<std::string> names;
     std::error_code error;
@@ -106,7 +101,7 @@ TreeSnapshot SnapshotTree(const std::string& root) {
         if (entry.is_symlink()) {
             tree.links[path] = fs::read_symlink(entry.path()).string();
         } else if (entry.is_directory()) {
-            tree.folders.insert(path);
+            tree.folders[path];
         } else if (entry.is_regular_file()) {
             std::ifstream in(entry.path(), std::ios::binary);
             tree.files[path] = ReadBytes(in);
@@ -116,7 +111,7 @@ TreeSnapshot SnapshotTree(const std::string& root) {
 }
 
 void WriteTree(const std::string& root, const TreeSnapshot& tree) {
-    for (const auto& folder : tree.folders) {
+    for (const auto& [folder, none] : tree.folders) {
         fs::create_directories(root + "/" + folder);
     }
     for (const auto& [path, bytes] : tree.files) {
@@ -136,28 +131,20 @@ std::vector<std::string> Differences(const TreeSnapshot& expected, const TreeSna
     const auto compare = [&](const Entries& want, const Entries& got, const std::string& kind) {
         for (const auto& [path, value] : want) {
             const auto found = got.find(path);
-            if (found == got.end()) {
-                differences.push_back(kind + " gone: " + path);
-            } else if (found->second != value) {
-                differences.push_back(kind + " changed: " + path);
+            if (found == got.end() || found->second != value) {
+                differences.push_back(kind + (found == got.end() ? " gone: " : " changed: ") +
+                                      path);
             }
         }
         for (const auto& [path, value] : got) {
-            if (want.count(path) == 0) {
+            if (!want.contains(path)) {
                 differences.push_back(kind + " appeared: " + path);
             }
         }
     };
-    const auto folders = [](const TreeSnapshot& tree) {
-        Entries entries;
-        for (const auto& folder : tree.folders) {
-            entries[folder];
-        }
-        return entries;
-    };
     compare(expected.files, actual.files, "file");
     compare(expected.links, actual.links, "link");
-    compare(folders(expected), folders(actual), "folder");
+    compare(expected.folders, actual.folders, "folder");
     return differences;
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,6 @@ public:
     void MakeFolder(const std::string& relative);  // with the folders above it
     // The bytes of a file; fails the test when it cannot be read.
     std::string Read(const std::string& relative) const;
-    bool Exists(const std::string& relative) const;  // lstat, links not followed
     // Names in one folder ("" for the root), sorted bytewise, "." and ".." left out.
     std::vector<std::string> Names(const std::string& relative = "") const;
 
@@ -40,9 +38,9 @@ private:
 // Every entry below a folder, by path relative to it ("sub/a.txt"). Links are recorded with
 // their targets and never followed.
 struct TreeSnapshot {
-    std::map<std::string, std::string> files;  // regular files and their bytes
-    std::map<std::string, std::string> links;  // symbolic links and their targets
-    std::set<std::string> folders;
+    std::map<std::string, std::string> files;    // regular files and their bytes
+    std::map<std::string, std::string> links;    // symbolic links and their targets
+    std::map<std::string, std::string> folders;  // each with ""
 };
 
 TreeSnapshot SnapshotTree(const std::string& root);

@@ -183,85 +183,64 @@ TEST(Eintr, InterruptedReadsWritesAndOpensAreRetriedThroughAWholeRun) {
         (std::vector<std::string>{"file appeared: README.BAK", "file appeared: memo.txt.BAK"}));
 }
 
-TEST(Eintr, InterruptedRenameFailsTheStepAndLeavesNothingBehind) {
-    TempTree tree;
-    tree.Create("memo.txt", "old");
-    tree.Create("memo.txt.BAK", "older");
-    folder::PosixFileServices files;
-    rename_error = EINTR;
-    const bool replaced = files.ReplaceContents(tree.Text("memo.txt"), "new").has_value();
-    const bool copied =
-        files.CopyForBackup(tree.Text("memo.txt"), tree.Text("memo.txt.BAK")).has_value();
-    rename_error = 0;
-    EXPECT_FALSE(replaced);
-    EXPECT_FALSE(copied);
-    EXPECT_EQ(tree.Read("memo.txt"), "old");
-    EXPECT_EQ(tree.Read("memo.txt.BAK"), "older");
-    EXPECT_EQ(tree.Names(), (std::vector<std::string>{"memo.txt", "memo.txt.BAK"}));
-    RecordSafetyRow("EINTR", "rename interrupted while putting new contents or a backup in place",
-                    "step fails, original and older backup as they were, no temporary left",
-                    static_cast<int>(tree.Read("memo.txt") != "old"));
-}
-
-// Where the file system cannot hold permission bits or owners (nor a second name for a file),
-// backups and replacements go on without them, keeping the times; any other failure leaves the
-// file as it was.
-TEST(Eintr, PermissionBitsAreKeptWhereTheFileSystemCanHoldThem) {
-    const struct Case {
-        int error;
-        bool done;
-    } cases[] = {{ENOSYS, true}, {EPERM, true}, {EOPNOTSUPP, true}, {EIO, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
-        TempTree tree;
-        tree.Create("a.txt", "old");
-        const struct timespec times[2] = {{978307200, 5}, {978307300, 7}};
-        ASSERT_EQ(utimensat(AT_FDCWD, tree.Path("a.txt").c_str(), times, 0), 0);
-        folder::PosixFileServices files;
-        fchmod_error = c.error;
-        fchown_error = c.error;
-        link_error = EPERM;
-        const auto backed_up = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
-        const auto written = files.ReplaceContents(tree.Text("a.txt"), "new");
-        fchmod_error = 0;
-        fchown_error = 0;
-        link_error = 0;
-        EXPECT_EQ(backed_up.has_value(), c.done);
-        EXPECT_EQ(written.has_value(), c.done);
-        EXPECT_EQ(tree.Read("a.txt"), c.done ? "new" : "old");
-        EXPECT_EQ(tree.Names().size(), c.done ? 2u : 1u) << "no temporary file is left";
-        struct stat backup {};
-        if (c.done && stat(tree.Path("a.txt.BAK").c_str(), &backup) == 0) {
-            EXPECT_EQ(backup.st_mtim.tv_sec, 978307300) << "the backup keeps the time";
-            EXPECT_EQ(backup.st_mtim.tv_nsec, 7);
-        }
-    }
-}
-
 // A backup is the file under a second name where the file system allows it, and otherwise a
-// copy, by reads and writes where copy_file_range is refused between the two files; any other
-// failure fails it and leaves the older backup and nothing else.
-TEST(Eintr, BackupsAreLinkedOrCopiedWhereTheFileSystemRefuses) {
+// copy, by reads and writes where copy_file_range is refused between the two files. Where the file
+// system cannot hold permission bits or owners, backups and replacements go on without them,
+// keeping the times. Any other failure fails the step and leaves the file and the older backup;
+// so does an interrupted rename, which is not retried.
+TEST(Eintr, BackupsAndReplacementsGoOnWhereTheFileSystemRefusesWhatItCannotDo) {
     const struct Case {
-        int link, copy_range;
-        bool done;
-    } cases[] = {{0, EIO, true},        {EPERM, 0, true},       {EMLINK, EXDEV, true},
-                 {EXDEV, ENOSYS, true}, {ENOSYS, EINVAL, true}, {EOPNOTSUPP, EOPNOTSUPP, true},
-                 {EIO, 0, false},       {EPERM, EIO, false}};
+        int link, copy_range, fchmod;
+        bool backup, replace;
+        int rename = 0;
+    } cases[] = {
+        {0, EIO, 0, true, true},
+        {EPERM, 0, 0, true, true},
+        {EMLINK, EXDEV, 0, true, true},
+        {EXDEV, ENOSYS, 0, true, true},
+        {ENOSYS, EINVAL, 0, true, true},
+        {EOPNOTSUPP, EOPNOTSUPP, 0, true, true},
+        {EIO, 0, 0, false, true},
+        {EPERM, EIO, 0, false, true},
+        {EPERM, 0, ENOSYS, true, true},
+        {EPERM, 0, EPERM, true, true},
+        {EPERM, 0, EOPNOTSUPP, true, true},
+        {EPERM, 0, EIO, false, false},
+        {0, 0, 0, false, false, EINTR},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.link) + " " + std::to_string(c.copy_range));
+        SCOPED_TRACE(std::to_string(c.link) + " " + std::to_string(c.copy_range) + " " +
+                     std::to_string(c.fchmod));
         TempTree tree;
         tree.Create("a.txt", "old");
         tree.Create("a.txt.BAK", "older");
+        const struct timespec times[2] = {{978307200, 5}, {978307300, 7}};
+        ASSERT_EQ(utimensat(AT_FDCWD, tree.Path("a.txt").c_str(), times, 0), 0);
         folder::PosixFileServices files;
         link_error = c.link;
         copy_range_error = c.copy_range;
-        const auto copied = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
-        link_error = 0;
-        copy_range_error = 0;
-        EXPECT_EQ(copied.has_value(), c.done);
-        EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.txt", "a.txt.BAK"}));
-        EXPECT_EQ(tree.Read("a.txt.BAK"), c.done ? "old" : "older");
+        fchmod_error = fchown_error = c.fchmod;
+        rename_error = c.rename;
+        const auto backed_up = files.CopyForBackup(tree.Text("a.txt"), tree.Text("a.txt.BAK"));
+        const auto written = files.ReplaceContents(tree.Text("a.txt"), "new");
+        link_error = copy_range_error = fchmod_error = fchown_error = rename_error = 0;
+        EXPECT_EQ(backed_up.has_value(), c.backup);
+        EXPECT_EQ(written.has_value(), c.replace);
+        EXPECT_EQ(tree.Read("a.txt.BAK"), c.backup ? "old" : "older");
+        EXPECT_EQ(tree.Read("a.txt"), c.replace ? "new" : "old");
+        EXPECT_EQ(tree.Names(), (std::vector<std::string>{"a.txt", "a.txt.BAK"}))
+            << "no temporary file is left";
+        struct stat backup {};
+        ASSERT_EQ(stat(tree.Path("a.txt.BAK").c_str(), &backup), 0);
+        EXPECT_TRUE(!c.backup ||
+                    (backup.st_mtim.tv_sec == 978307300 && backup.st_mtim.tv_nsec == 7))
+            << "the backup keeps the time";
+        if (c.rename != 0) {
+            RecordSafetyRow("EINTR",
+                            "rename interrupted while putting new contents or a backup in place",
+                            "step fails, original and older backup as they were, no temporary left",
+                            static_cast<int>(tree.Read("a.txt") != "old"));
+        }
     }
 }
 
