@@ -186,7 +186,7 @@ TEST_F(CliTest, AnInterruptStopsAfterTheFileInHandAndASecondEndsTheProgram) {
 }
 
 // --history lists the runs that can be undone, --undo gives the last one back and names each
-// file it leaves.
+// file it leaves, and a journal that names no known mode is still listed.
 TEST_F(CliTest, HistoryAndUndoAsTextAndJson) {
     const testing::TempTree state;
     setenv("XDG_STATE_HOME", state.Root().c_str(), 1);
@@ -210,6 +210,17 @@ TEST_F(CliTest, HistoryAndUndoAsTextAndJson) {
                             "\"},{\"path\":\"" + tree.Path("a.txt") + "\",\"reason\":\"" + reason +
                             "\"}]}\n");
     EXPECT_NE(RunCli({"--history"}).out.find("\t3 (1 undone)\n"), std::string::npos);
+
+    // The mode field of the journal's first line, damaged.
+    const std::string path = state.Path("popuran/" + ids[0] + ".journal");
+    std::string bytes = state.Read("popuran/" + ids[0] + ".journal");
+    std::size_t field = 0;
+    for (int tab = 0; tab < 3; ++tab) {
+        field = bytes.find('\t', field) + 1;
+    }
+    bytes.replace(field, 1, "9");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_NE(RunCli({"--history"}).out.find("\t?\t"), std::string::npos);
 }
 
 TEST(JsonString, EscapesWhatJsonNeedsAndLoneSurrogates) {
