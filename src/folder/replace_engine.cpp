@@ -10,7 +10,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
+#include <vector>
 
 #include "folder/services/cp932.h"
 #include "folder/services/encodings.h"
@@ -29,8 +29,13 @@ struct UnitTables {
     bool ascii_single = true;                  // no byte below 0x80 starts a two-byte unit
     std::array<char32_t, 256> single{};        // what a one-byte unit decodes to
     std::array<char32_t, 256> single_folded{};
-    std::vector<char32_t> pair;  // [b0 << 8 | b1] for two-byte units
+    // Two-byte units at [row[b0] + b1]: a row of 256 for each lead byte only, so that a run
+    // touches a fraction of the memory that a table of every pair would take.
+    std::array<std::uint32_t, 256> row{};
+    std::vector<char32_t> pair;
     std::vector<char32_t> pair_folded;
+
+    std::size_t PairAt(unsigned code) const { return row[code >> 8] + (code & 0xFFu); }
 
     template <typename F>
     void ForEachUnit(F&& f) const {
@@ -39,7 +44,8 @@ struct UnitTables {
         }
         for (unsigned code = 0; code < 65536; ++code) {
             if (length[code] == 2) {
-                f(static_cast<unsigned char>(code & 0xFFu), pair[code], pair_folded[code]);
+                f(static_cast<unsigned char>(code & 0xFFu), pair[PairAt(code)],
+                  pair_folded[PairAt(code)]);
             }
         }
     }
@@ -121,20 +127,27 @@ std::unique_ptr<UnitTables> BuildTables() {
         }
     }
     auto decode = [&t](std::string_view bytes, char32_t& value, char32_t& folded) {
-        const std::u16string text = Cp932Decode(bytes);
-        value = SameCharacter(FirstCodePoint(text));
-        folded = SameCharacter(FirstCodePoint(FoldCase(text)));
+        const char32_t c = FirstCodePoint(Cp932Decode(bytes));
+        value = SameCharacter(c);
+        folded = SameCharacter(FoldCodePoint(c));
     };
     for (unsigned b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
         decode(std::string_view(&byte, 1), t->single[b], t->single_folded[b]);
     }
-    t->pair.assign(65536, 0);
-    t->pair_folded.assign(65536, 0);
+    std::uint32_t rows = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        if (t->lead[b]) {
+            t->row[b] = 256 * rows++;
+        }
+    }
+    t->pair.assign(256 * std::size_t{rows}, 0);
+    t->pair_folded.assign(256 * std::size_t{rows}, 0);
     for (unsigned code = 0; code < 65536; ++code) {
         if (t->length[code] == 2) {
             const char bytes[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFFu)};
-            decode(std::string_view(bytes, 2), t->pair[code], t->pair_folded[code]);
+            decode(std::string_view(bytes, 2), t->pair[t->PairAt(code)],
+                   t->pair_folded[t->PairAt(code)]);
         }
     }
     return t;
@@ -263,17 +276,17 @@ SearchPattern::SearchPattern(std::u16string_view search, bool case_sensitive, En
     exact_ = case_sensitive && CanEncodeText(Encoding::kCp932, search);
     if (exact_) {
         // How many units decode to each character of the text.
-        std::unordered_map<char32_t, int> codes;
-        for (const char32_t c : units_) {
-            codes[c] = 0;
-        }
-        t.ForEachUnit([&codes](unsigned char, char32_t value, char32_t) {
-            if (const auto it = codes.find(value); it != codes.end()) {
-                ++it->second;
+        std::vector<char32_t> chars = units_;
+        std::sort(chars.begin(), chars.end());
+        chars.erase(std::unique(chars.begin(), chars.end()), chars.end());
+        std::vector<int> codes(chars.size(), 0);
+        t.ForEachUnit([&chars, &codes](unsigned char, char32_t value, char32_t) {
+            const auto it = std::lower_bound(chars.begin(), chars.end(), value);
+            if (it != chars.end() && *it == value) {
+                ++codes[static_cast<std::size_t>(it - chars.begin())];
             }
         });
-        exact_ =
-            std::all_of(codes.begin(), codes.end(), [](const auto& c) { return c.second == 1; });
+        exact_ = std::all_of(codes.begin(), codes.end(), [](int n) { return n == 1; });
     }
     if (exact_) {
         encoded_ = EncodeText(Encoding::kCp932, search);
@@ -629,7 +642,7 @@ bool SearchPattern::FindUnits(std::string_view bytes, std::size_t from, bool fin
         if (q + 1 < size) {
             const unsigned code = static_cast<unsigned>(p[q]) << 8 | p[q + 1];
             len = t.length[code];
-            value = len == 2 ? pair[code] : single[p[q]];
+            value = len == 2 ? pair[t.PairAt(code)] : single[p[q]];
         } else {
             if (!final && t.lead[p[q]]) {
                 break;  // The next window tells whether this byte starts a pair.
