@@ -177,12 +177,21 @@ struct ProbeSink {
     }
 };
 
+// The new contents waiting to be written. Kept from file to file like the window, so that its
+// pages are taken from the system once per thread rather than once per changed file.
+std::string& PendingBuffer() {
+    thread_local std::string pending;
+    pending.clear();
+    pending.reserve(kOutputBytes);
+    return pending;
+}
+
 // Writes the original bytes with every match replaced, counting the replacements.
 struct WriteSink {
     Work& work;
     AtomicOutput& out;
     std::string_view replacement;
-    std::string pending{};
+    std::string& pending = PendingBuffer();
     std::int64_t replaced = 0;
     std::int32_t step = 0;
     bool stopped = false;
