@@ -1,6 +1,7 @@
 // popuran-cli as a process: exit statuses, output forms, messages, interrupts.
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -193,7 +194,12 @@ TEST_F(CliTest, HistoryAndUndoAsTextAndJson) {
     for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
         tree.Create(name, name);
     }
-    ASSERT_EQ(RunCli({"--mode", "lower", "--pattern", "*", "--folder", tree.Root()}).status, 0);
+    // The folder named from where the command runs: the journal keeps the whole path.
+    const std::filesystem::path root(tree.Root());
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(root.parent_path());
+    EXPECT_EQ(RunCli({"--mode", "lower", "--pattern", "*", "--folder", root.filename()}).status, 0);
+    std::filesystem::current_path(here);
     tree.Create("A.TXT", "taken");
     tree.Create("B.TXT", "taken");
     const auto ids = folder::JournalIds(state.Path("popuran"));

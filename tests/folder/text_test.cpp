@@ -218,6 +218,7 @@ TEST(EncodeText, EachCharacterInEachEncoding) {
     }
     EXPECT_FALSE(CanEncodeText(Encoding::kCp932, u"\U00010000") ||
                  CanEncodeText(Encoding::kEucJp, u"\U00010000"));
+    EXPECT_EQ(DecodeText(Encoding::kEucJp, "\x8F\xB0\xA1"), u"丂");  // three bytes, one kanji
 }
 
 // Searches and case changes at their edges: the last place a match fits, and the first and
@@ -378,6 +379,9 @@ TEST(UnifiedDiff, HunksAsDiffWritesThem) {
         {"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n", "2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n",
          "@@ -1,4 +1,3 @@\n-1\n 2\n 3\n 4\n@@ -9,4 +8,3 @@\n 9\n 10\n 11\n-12\n",
          "changes more than six lines apart make two hunks"},
+        {"1\n2\n3\n4\n5\n6\n7\n8\n", "X\n2\n3\n4\n5\n6\n7\nY\n",
+         "@@ -1,8 +1,8 @@\n-1\n+X\n 2\n 3\n 4\n 5\n 6\n 7\n-8\n+Y\n",
+         "changes six lines apart stay in one hunk"},
         {"x\nlast", "x\nLAST",
          "@@ -1,2 +1,2 @@\n x\n-last\n\\ No newline at end of file\n+LAST\n"
          "\\ No newline at end of file\n",
@@ -389,6 +393,16 @@ TEST(UnifiedDiff, HunksAsDiffWritesThem) {
         EXPECT_EQ(UnifiedDiff(c.old_text, c.new_text, "f"),
                   hunks.empty() ? hunks : "--- f\n+++ f\n" + hunks);
     }
+    // Too far apart for the shortest edits to be sought: all old lines go, then new ones come.
+    std::string old_text;
+    std::string new_text;
+    for (int i = 0; i < 1001; ++i) {
+        old_text += "a" + std::to_string(i) + "\n";
+        new_text += "b" + std::to_string(i) + "\n";
+    }
+    const std::string diff = UnifiedDiff(old_text, new_text, "f");
+    EXPECT_EQ(diff.find("--- f\n+++ f\n@@ -1,1001 +1,1001 @@\n-a0\n"), 0u);
+    EXPECT_NE(diff.find("\n-a1000\n+b0\n"), std::string::npos);
 }
 
 }  // namespace
